@@ -20,7 +20,7 @@ demo: build
 	@scripts/demo.sh $(BUILD_DIR)
 
 bench: build
-	@scripts/bench.sh $(BUILD_DIR)
+	@scripts/bench.sh $(BUILD_DIR) $(FILTER)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
