@@ -276,6 +276,7 @@ struct OutcomeCase {
     bool succeeds;
     std::string errorMessage;
 };
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 class ZipperOutcomeTest : public ZipperTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(ZipperOutcomeTest, FollowsSuccessTextThenExitCodeThenLastLine) {
@@ -316,6 +317,7 @@ struct ProgressCase {
     QString script;
     std::vector<int> reports;
 };
+void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
 class ZipperProgressTest : public ZipperTest, public ::testing::WithParamInterface<ProgressCase> {};
 
 TEST_P(ZipperProgressTest, ReportsFirstPercentageOfChunkAtMostEveryTwoSeconds) {
