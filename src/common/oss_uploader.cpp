@@ -31,6 +31,9 @@ OssUploader::OssUploader(OssEntry entry, int poolSize)
 OssUploader::~OssUploader() { process->deleteLater(); }
 
 bool OssUploader::exec() {
+    // Judge each run by its own output only: an earlier run's "RESULT SUCCESS"
+    // would otherwise turn any later failure into a success.
+    output.clear();
     process->setProgram(
         Filepath::join({QCoreApplication::applicationDirPath(), "pvl_uploader.exe"}));
 

@@ -46,6 +46,9 @@ UrlDownloader::UrlDownloader(std::string url, std::string saveFilename)
 }
 
 bool UrlDownloader::exec() {
+    // Judge each run by its own output only: an earlier run's "RESULT SUCCESS"
+    // would otherwise turn any later failure into a success.
+    output.clear();
     process.setProgram(
         Filepath::join({QCoreApplication::applicationDirPath(), "pvl_downloader.exe"}));
 

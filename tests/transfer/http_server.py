@@ -8,6 +8,7 @@ input closes:
   /files/<name>     the file, with Content-Length (sent with sendfile)
   /redirect/<name>  302 to /files/<name>
   /cut/<name>       announces the whole length, sends half the body, closes
+  /slow/<name>      the file in 32 pieces, 30 ms apart
   anything else     404
 """
 import http.server
@@ -15,6 +16,7 @@ import os
 import socketserver
 import sys
 import threading
+import time
 import urllib.parse
 
 
@@ -36,7 +38,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
-        if kind not in ("files", "cut"):
+        if kind not in ("files", "cut", "slow"):
             return self.answer(404, b"not found\n")
         size = os.path.getsize(file_path)
         self.send_response(200)
@@ -47,6 +49,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(file_path, "rb") as f:
             if kind == "files":
                 self.connection.sendfile(f)
+            elif kind == "slow":
+                piece = max(1, -(-size // 32))
+                while True:
+                    data = f.read(piece)
+                    if not data:
+                        break
+                    self.wfile.write(data)
+                    self.wfile.flush()
+                    time.sleep(0.03)
             else:
                 self.wfile.write(f.read(size // 2))
                 self.wfile.flush()

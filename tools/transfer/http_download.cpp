@@ -29,7 +29,8 @@ HttpDownload::HttpDownload(QString url, QString saveFilename, MessageWriter& mes
 }
 
 void HttpDownload::start() {
-    const QUrl url(urlText, QUrl::StrictMode);
+    // Tolerant: a URL typed with blanks or non-ASCII letters is encoded, not refused.
+    const QUrl url(urlText, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != "http" && scheme != "https")) {
         fail("ARGUMENT_ERROR", "无效的下载地址: " + urlText);
