@@ -14,6 +14,7 @@ const int kProgressIntervalMs = 200;
 // A transfer that receives nothing for this long is given up.
 const int kStallTimeoutMs = 60 * 1000;
 const int kMaxRedirects = 10;
+const qint64 kReadBufferBytes = 1024 * 1024;
 
 int httpStatus(const QNetworkReply* reply) {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -65,6 +66,9 @@ void HttpDownload::start() {
     request.setRawHeader("Accept-Encoding", "identity");
     request.setHeader(QNetworkRequest::UserAgentHeader, "pvl_downloader");
     reply = manager.get(request);
+    // Without a limit Qt reads the whole body into memory ahead of the file
+    // writes; a bounded buffer keeps memory flat and the transfer faster.
+    reply->setReadBufferSize(kReadBufferBytes);
     connect(reply, &QNetworkReply::readyRead, this, &HttpDownload::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &HttpDownload::onFinished);
     stallTimer.start();

@@ -111,10 +111,12 @@ void S3Upload::start() {
         return;
     }
     file.setFileName(job.localFilename);
-    if (job.localFilename.isEmpty() || QFileInfo(job.localFilename).isDir() ||
-        !file.open(QIODevice::ReadOnly)) {
-        fail("FILE_ERROR", "无法打开本地文件 " + job.localFilename + ": " +
-                               (file.errorString().isEmpty() ? "不是文件" : file.errorString()));
+    if (job.localFilename.isEmpty() || QFileInfo(job.localFilename).isDir()) {
+        fail("FILE_ERROR", "本地文件不是一个文件: " + job.localFilename);
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail("FILE_ERROR", "无法打开本地文件 " + job.localFilename + ": " + file.errorString());
         return;
     }
     fileSize = file.size();
