@@ -141,6 +141,19 @@ bool getMac(QString& mac) {
 
 // --- Transfer tools ---
 
+QString argCyclicShiftEncode(const QString& text) {
+    // The tools hold the same digits; each must stay between 0 and 7.
+    static const char kKey[] = "5031764206";
+    static const int kKeyLength = 10;
+    QByteArray bytes = text.toUtf8();
+    for (int i = 0; i < bytes.size(); ++i) {
+        const int shift = kKey[i % kKeyLength] - '0';
+        const unsigned int byte = static_cast<unsigned char>(bytes[i]);
+        bytes[i] = static_cast<char>(((byte << shift) | (byte >> (8 - shift))) & 0xFF);
+    }
+    return QString::fromLatin1(bytes.toBase64());
+}
+
 }  // namespace Utils
 
 namespace UtilsDesktop {
