@@ -8,7 +8,8 @@ add_library(transfer_tool_support STATIC
   ${transfer_dir}/message_writer.cpp ${transfer_dir}/message_writer.h
   ${transfer_dir}/aws_signer.cpp ${transfer_dir}/aws_signer.h
   ${transfer_dir}/http_download.cpp ${transfer_dir}/http_download.h
-  ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h)
+  ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h
+  ${transfer_dir}/tool_main.cpp ${transfer_dir}/tool_main.h)
 target_include_directories(transfer_tool_support PUBLIC ${transfer_dir})
 target_link_libraries(transfer_tool_support PUBLIC Qt5::Core Qt5::Network)
 

@@ -1,12 +1,9 @@
 #include <QCoreApplication>
 #include <QJsonObject>
-#include <QTimer>
 
-#include <cstdio>
-
-#include "argument_decoder.h"
 #include "http_download.h"
 #include "message_writer.h"
+#include "tool_main.h"
 
 namespace {
 
@@ -36,30 +33,13 @@ const char kUsage[] =
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-
     MessageWriter messages;
-    if (arguments.size() != 2) {
-        std::fputs(kUsage, stderr);
-        messages.failure("ARGUMENT_ERROR", "需要且只需要一个参数");
-        return 2;
-    }
     QJsonObject job;
-    QString error;
-    if (!ArgumentDecoder::decodeJob(arguments[1], job, error)) {
-        messages.failure("ARGUMENT_ERROR", error);
-        return 2;
+    int exitCode = 0;
+    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode)) {
+        return exitCode;
     }
-
     HttpDownload download(job.value("url").toString(), job.value("save_filename").toString(),
                           messages);
-    QObject::connect(&download, &HttpDownload::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    QTimer::singleShot(0, &download, &HttpDownload::start);
-    app.exec();
-    return download.succeeded() ? 0 : 1;
+    return ToolMain::runToCompletion(app, download);
 }

@@ -1,12 +1,9 @@
 #include <QCoreApplication>
 #include <QJsonObject>
-#include <QTimer>
 
-#include <cstdio>
-
-#include "argument_decoder.h"
 #include "message_writer.h"
 #include "s3_upload.h"
+#include "tool_main.h"
 
 namespace {
 
@@ -45,29 +42,12 @@ const char kUsage[] =
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-
     MessageWriter messages;
-    if (arguments.size() != 2) {
-        std::fputs(kUsage, stderr);
-        messages.failure("ARGUMENT_ERROR", "需要且只需要一个参数");
-        return 2;
-    }
     QJsonObject job;
-    QString error;
-    if (!ArgumentDecoder::decodeJob(arguments[1], job, error)) {
-        messages.failure("ARGUMENT_ERROR", error);
-        return 2;
+    int exitCode = 0;
+    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode)) {
+        return exitCode;
     }
-
     S3Upload upload(UploadJob::fromJson(job), messages);
-    QObject::connect(&upload, &S3Upload::finished, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    QTimer::singleShot(0, &upload, &S3Upload::start);
-    app.exec();
-    return upload.succeeded() ? 0 : 1;
+    return ToolMain::runToCompletion(app, upload);
 }
