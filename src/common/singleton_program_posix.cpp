@@ -18,11 +18,13 @@ bool SingletonProgram::isRunning() {
     sockaddr_un address{};
     // Abstract names are bytes after a leading NUL; long keys go in hashed.
     if (name.size() + 1 > static_cast<int>(sizeof(address.sun_path))) {
-        name = "pavlune_guard_" + QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
+        name = "pavlune_guard_" +
+               QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
     }
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path + 1, name.constData(), name.size());
-    const socklen_t length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    const socklen_t length =
+        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
 
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return true;

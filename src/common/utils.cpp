@@ -42,7 +42,9 @@ bool readSimpleFile(const QString& path, QString& error, QString& content) {
 bool simpleWriteFile(const QString& path, const QByteArray& data, QString& error) {
     Filepath::createDir(Filepath::dir(path));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that the count written is what reached the system: a
+    // buffered write "succeeds" and only the flush in close() fails (disk full).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = "文件打开失败: " + file.errorString();
         return false;
     }

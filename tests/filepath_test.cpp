@@ -1,0 +1,231 @@
+#include "filepath.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(data), data.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// --- join ---
+
+struct JoinCase {
+    std::vector<QString> pieces;
+    QString expected;
+};
+
+QString joinOf(const std::vector<QString>& p) {
+    switch (p.size()) {
+        case 0:
+            return Filepath::join({});
+        case 1:
+            return Filepath::join({p[0]});
+        case 2:
+            return Filepath::join({p[0], p[1]});
+        case 3:
+            return Filepath::join({p[0], p[1], p[2]});
+        default:
+            return Filepath::join({p[0], p[1], p[2], p[3]});
+    }
+}
+
+class JoinTest : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(JoinTest, JoinsWithOneSlash) {
+    EXPECT_EQ(joinOf(GetParam().pieces).toStdString(), GetParam().expected.toStdString());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, JoinTest,
+    ::testing::Values(JoinCase{{"C:\\app\\", "log"}, "C:/app/log"}, JoinCase{{"a"}, "a/"},
+                      JoinCase{{"a", ""}, "a/"}, JoinCase{{"a", "b", ""}, "a/b/"},
+                      JoinCase{{"a", "", "b"}, "a/b"}, JoinCase{{"", "b"}, "/b"},
+                      JoinCase{{"a/", "/b/"}, "a/b"}, JoinCase{{"a//", "b"}, "a//b"},
+                      JoinCase{{"a", "/", "b"}, "a//b"}, JoinCase{{}, ""},
+                      JoinCase{{"/opt/app", "update", "pkg"}, "/opt/app/update/pkg"},
+                      JoinCase{{"a", "..", "./b"}, "a/.././b"},
+                      JoinCase{{"/home/Zoë Ünal", "文件 夹\\x"}, "/home/Zoë Ünal/文件 夹/x"}));
+
+// --- names ---
+
+TEST(FilepathNames, SplitsFolderAndName) {
+    EXPECT_EQ(Filepath::base("/x/setup.exe"), "setup.exe");
+    EXPECT_EQ(Filepath::base("/x/README"), "README");
+    EXPECT_EQ(Filepath::baseWithoutSuffix("/x/setup.exe"), "setup");
+    EXPECT_EQ(Filepath::baseWithoutSuffix("/x/a.tar.gz"), "a.tar");
+    EXPECT_EQ(Filepath::dir("/x/y z/f.txt"), "/x/y z");
+    EXPECT_EQ(Filepath::dir("f.txt"), QDir::currentPath());
+}
+
+// --- files and folders ---
+
+class FilepathFiles : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString path(const QString& rel) const { return tmp.filePath(rel); }
+};
+
+TEST_F(FilepathFiles, RemoveRefusesShortPathsAndReportsWhatHappened) {
+    for (const char* p : {"C:/", "C:", "/", "", "abc"}) {
+        EXPECT_FALSE(Filepath::remove(p)) << p;
+    }
+    EXPECT_TRUE(QDir("/").exists());
+    EXPECT_FALSE(Filepath::remove(path("missing")));
+
+    writeFile(path("a file.txt"), "x");
+    EXPECT_TRUE(Filepath::remove(path("a file.txt")));
+    EXPECT_FALSE(QFile::exists(path("a file.txt")));
+
+    writeFile(path("tree/ä/b/c.txt"), "x");
+    EXPECT_TRUE(Filepath::remove(path("tree")));
+    EXPECT_FALSE(QFileInfo::exists(path("tree")));
+}
+
+TEST_F(FilepathFiles, CreateDirSizeRenameExists) {
+    EXPECT_TRUE(Filepath::createDir(path("new folder/子/deep")));
+    EXPECT_TRUE(Filepath::createDir(path("new folder/子/deep")));  // existing is fine
+    EXPECT_TRUE(Filepath::exists(path("new folder/子/deep")));
+
+    long long size = -7;
+    EXPECT_FALSE(Filepath::fileSize(size, path("missing")));
+    EXPECT_EQ(size, -7);
+    writeFile(path("data"), QByteArray(12345, 'q'));
+    EXPECT_TRUE(Filepath::fileSize(size, path("data")));
+    EXPECT_EQ(size, 12345);
+
+    EXPECT_TRUE(Filepath::rename(path("data"), path("new folder/renamed é")));
+    EXPECT_FALSE(Filepath::exists(path("data")));
+    EXPECT_EQ(readFile(path("new folder/renamed é")).size(), 12345);
+    writeFile(path("other"), "o");
+    EXPECT_FALSE(Filepath::rename(path("other"), path("new folder/renamed é")));
+    EXPECT_FALSE(Filepath::rename(path("missing"), path("somewhere")));
+}
+
+TEST_F(FilepathFiles, CopyReplacesAndCreatesFolders) {
+    QString error;
+    writeFile(path("src.bin"), "new content");
+    writeFile(path("dst.bin"), "old and much longer content");
+    EXPECT_TRUE(Filepath::copyFile(path("src.bin"), path("dst.bin"), error));
+    EXPECT_EQ(readFile(path("dst.bin")), "new content");
+
+    EXPECT_TRUE(Filepath::copyFile(path("src.bin"), path("a b/ü/c.bin"), error));
+    EXPECT_EQ(readFile(path("a b/ü/c.bin")), "new content");
+
+    // A folder in the way is removed with its content.
+    writeFile(path("folder/inner.txt"), "i");
+    EXPECT_TRUE(Filepath::copyFile(path("src.bin"), path("folder"), error));
+    EXPECT_EQ(readFile(path("folder")), "new content");
+    EXPECT_TRUE(error.isEmpty());
+
+    EXPECT_FALSE(Filepath::copyFile(path("missing.bin"), path("x.bin"), error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST_F(FilepathFiles, WalkStopsOnlyTheCurrentFolder) {
+    writeFile(path("a.txt"), "");
+    writeFile(path("b/1.txt"), "");
+    writeFile(path("b/2.txt"), "");
+    writeFile(path("B2/x.txt"), "");
+    writeFile(path("c.txt"), "");
+    writeFile(path(".hidden"), "");
+    QStringList seen;
+    Filepath::walkDir(tmp.path(), [&](const QFileInfo& info) {
+        seen << QDir(tmp.path()).relativeFilePath(info.absoluteFilePath());
+        return info.fileName() != "1.txt";
+    });
+    EXPECT_EQ(seen, QStringList({"a.txt", "b/1.txt", "B2/x.txt", "c.txt"}));
+
+    seen.clear();
+    Filepath::walkDir(path("missing"), [&](const QFileInfo&) { return true; });
+    EXPECT_TRUE(seen.isEmpty());
+}
+
+// --- MD5 ---
+
+TEST_F(FilepathFiles, Md5MatchesKnownDigests) {
+    const std::pair<QByteArray, QString> vectors[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [data, digest] : vectors) {
+        writeFile(path("v"), data);
+        QString md5;
+        ASSERT_TRUE(Filepath::fileMd5(md5, path("v")));
+        EXPECT_EQ(md5, digest) << data.toStdString();
+    }
+}
+
+TEST_F(FilepathFiles, Md5OfLargeFileEqualsOnePassDigest) {
+    // Sizes around the chunk boundary and well past it.
+    for (int size : {20479, 20480, 20481, 3 * 20480 + 17, 1 << 20}) {
+        QByteArray data(size, Qt::Uninitialized);
+        QRandomGenerator gen(size);
+        for (char& c : data) c = static_cast<char>(gen.generate());
+        writeFile(path("big blob ü"), data);
+        QString md5;
+        ASSERT_TRUE(Filepath::fileMd5(md5, path("big blob ü")));
+        EXPECT_EQ(md5, QString::fromLatin1(
+                           QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex()))
+            << size;
+    }
+}
+
+TEST_F(FilepathFiles, Md5FailureLeavesOutputAlone) {
+    QString md5 = "unchanged";
+    EXPECT_FALSE(Filepath::fileMd5(md5, path("missing")));
+    EXPECT_EQ(md5, "unchanged");
+    // Opens fine but every read fails (EIO): a failed read is no digest at all.
+    EXPECT_FALSE(Filepath::fileMd5(md5, "/proc/self/mem"));
+    EXPECT_EQ(md5, "unchanged");
+}
+
+// --- in use ---
+
+TEST_F(FilepathFiles, BeingUsedTellsRunningExecutablesAndCreatesNothing) {
+    writeFile(path("plain.txt"), "x");
+    EXPECT_FALSE(Filepath::fileBeingUsed(path("plain.txt")));
+
+    EXPECT_FALSE(Filepath::fileBeingUsed(path("Pavlune Tray.exe")));
+    EXPECT_FALSE(QFileInfo::exists(path("Pavlune Tray.exe")));
+
+    EXPECT_TRUE(Filepath::fileBeingUsed(tmp.path()));
+    EXPECT_TRUE(Filepath::fileBeingUsed(path("no folder/file")));
+    EXPECT_FALSE(QFileInfo::exists(path("no folder")));
+
+    // A running program's executable cannot be opened for writing.
+    const QString program = path("托盘 program");
+    ASSERT_TRUE(QFile::copy("/bin/sleep", program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+    QProcess running;
+    running.start(program, {"30"});
+    ASSERT_TRUE(running.waitForStarted(5000));
+    EXPECT_TRUE(Filepath::fileBeingUsed(program));
+    running.kill();
+    running.waitForFinished(5000);
+    EXPECT_FALSE(Filepath::fileBeingUsed(program));
+}
+
+}  // namespace

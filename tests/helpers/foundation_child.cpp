@@ -1,0 +1,77 @@
+// Child process for tests of what is process-wide or crosses a process
+// boundary: glog's set-up, the single-instance guard, command lookup.
+//   foundation_child log NAME THRESHOLD [NAME2 THRESHOLD2]
+//   foundation_child guard KEY hold            prints taken/busy, waits for stdin EOF
+//   foundation_child guard KEY spawn PROGRAM [ARGS...]   takes it, starts PROGRAM detached, prints
+//   its pid foundation_child guard KEY twice           two guard objects in one process
+//   foundation_child run PROGRAM [ARGS...]     prints what runSimpleCommand returned
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <glog/logging.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "logger.h"
+#include "singleton_program.h"
+#include "utils.h"
+
+namespace {
+
+int runLog(const QStringList& args) {
+    Logger::init(args.value(2), args.value(3).toInt());
+    if (args.size() > 5) Logger::init(args.value(4), args.value(5).toInt());
+    LOG(INFO) << "info message";
+    LOG(WARNING) << "warning message";
+    LOG(ERROR) << "error message";
+    return 0;
+}
+
+int runGuard(const QStringList& args) {
+    const QString key = args.value(2);
+    const QString mode = args.value(3);
+    if (mode == "twice") {
+        bool first = false;
+        {
+            SingletonProgram guard(key);
+            first = guard.isRunning();
+        }
+        SingletonProgram again(key);
+        std::cout << (first ? "busy" : "taken") << ' ' << (again.isRunning() ? "busy" : "taken")
+                  << std::endl;
+        return 0;
+    }
+    SingletonProgram guard(key);
+    std::cout << (guard.isRunning() ? "busy" : "taken") << std::endl;
+    if (mode == "spawn") {
+        qint64 pid = 0;
+        QProcess::startDetached(args.value(4), args.mid(5), QString(), &pid);
+        std::cout << pid << std::endl;
+        return 0;
+    }
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    return 0;
+}
+
+int runCommand(const QStringList& args) {
+    const QByteArray out = Utils::runSimpleCommand(args.value(2), args.mid(3)).toUtf8();
+    fwrite(out.constData(), 1, out.size(), stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    const QString mode = args.value(1);
+    if (mode == "log") return runLog(args);
+    if (mode == "guard") return runGuard(args);
+    if (mode == "run") return runCommand(args);
+    std::cerr << "unknown mode\n";
+    return 2;
+}

@@ -1,0 +1,11 @@
+// GoogleTest entry point for suites that need an application object (network
+// access, applicationDirPath, event loops).
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,91 @@
+// The guard is machine-wide and lives as long as its holder, so every case
+// drives real child processes.
+#include <QProcess>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+#include "singleton_program.h"
+
+namespace {
+
+QString uniqueKey() { return "Pavlune test " + QUuid::createUuid().toString() + ".exe"; }
+
+// Starts a child that takes the guard and keeps it until its stdin closes.
+std::unique_ptr<QProcess> startHolder(const QString& key, QByteArray& answer) {
+    auto process = std::make_unique<QProcess>();
+    process->start(FOUNDATION_CHILD, {"guard", key, "hold"});
+    if (!process->waitForStarted(5000)) return process;
+    while (!process->canReadLine() && process->waitForReadyRead(5000)) {
+    }
+    answer = process->readLine().trimmed();
+    return process;
+}
+
+QByteArray runGuardChild(const QString& key, const QString& mode, const QStringList& extra) {
+    QProcess process;
+    process.start(FOUNDATION_CHILD, QStringList{"guard", key, mode} + extra);
+    process.waitForFinished(10000);
+    return process.readAllStandardOutput().trimmed();
+}
+
+// "taken" or "busy": what a short-lived second process sees.
+QByteArray guardOnce(const QString& key) {
+    return runGuardChild(key, "spawn", {"true"}).split('\n').first();
+}
+
+TEST(SingletonProgram, SecondProcessSeesTheGuardWhileTheFirstLives) {
+    const QString key = uniqueKey();
+    QByteArray answer;
+    auto holder = startHolder(key, answer);
+    ASSERT_EQ(answer, "taken");
+    EXPECT_EQ(guardOnce(key), "busy");
+    EXPECT_EQ(guardOnce("another " + key), "taken");
+
+    holder->closeWriteChannel();  // normal exit
+    ASSERT_TRUE(holder->waitForFinished(5000));
+    EXPECT_EQ(guardOnce(key), "taken");
+}
+
+TEST(SingletonProgram, FreedWhenTheHolderIsKilled) {
+    const QString key = uniqueKey();
+    QByteArray answer;
+    auto holder = startHolder(key, answer);
+    ASSERT_EQ(answer, "taken");
+    ::kill(holder->processId(), SIGKILL);
+    ASSERT_TRUE(holder->waitForFinished(5000));
+    EXPECT_EQ(guardOnce(key), "taken");
+}
+
+TEST(SingletonProgram, ProgramsStartedByTheHolderDoNotKeepIt) {
+    const QString key = uniqueKey();
+    // The holder starts a long-lived program and exits; that program must not
+    // have inherited the guard.
+    const QList<QByteArray> lines = runGuardChild(key, "spawn", {"sleep", "20"}).split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "taken");
+    const pid_t sleeper = lines[1].trimmed().toInt();
+    ASSERT_GT(sleeper, 0);
+    EXPECT_EQ(::kill(sleeper, 0), 0) << "the started program should still run";
+    EXPECT_EQ(guardOnce(key), "taken");
+    ::kill(sleeper, SIGKILL);
+}
+
+TEST(SingletonProgram, SecondCallInOneProcessAnswersTakenAlreadyEvenAfterDestruction) {
+    EXPECT_EQ(runGuardChild(uniqueKey(), "twice", {}), "taken busy");
+}
+
+TEST(SingletonProgram, LongKeysWork) {
+    const QString key = uniqueKey() + QString(200, QChar(0x00E9));
+    QByteArray answer;
+    auto holder = startHolder(key, answer);
+    ASSERT_EQ(answer, "taken");
+    EXPECT_EQ(guardOnce(key), "busy");
+    holder->closeWriteChannel();
+    holder->waitForFinished(5000);
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+#include "utils.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// --- files ---
+
+class SimpleFiles : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    QString path(const QString& rel) const { return tmp.filePath(rel); }
+};
+
+TEST_F(SimpleFiles, ReadKeepsEverythingUpToTheFirstNul) {
+    QString error = "earlier error";
+    QString content = "old";
+    writeFile(path("empty"), "");
+    ASSERT_TRUE(Utils::readSimpleFile(path("empty"), error, content));
+    EXPECT_TRUE(content.isEmpty());
+
+    writeFile(path("sidecar dat"), "0123abcd\r\n ");
+    ASSERT_TRUE(Utils::readSimpleFile(path("sidecar dat"), error, content));
+    EXPECT_EQ(content, "0123abcd\r\n ");  // raw bytes, no trimming, no newline translation
+
+    writeFile(path("nul"), QByteArray("版本\0after", 12));
+    ASSERT_TRUE(Utils::readSimpleFile(path("nul"), error, content));
+    EXPECT_EQ(content, "版本");
+
+    writeFile(path("bad utf8"),
+              "a\xff"
+              "b");
+    ASSERT_TRUE(Utils::readSimpleFile(path("bad utf8"), error, content));
+    EXPECT_EQ(content, QString("a") + QChar(QChar::ReplacementCharacter) + "b");
+
+    EXPECT_EQ(error, "earlier error");  // success never clears an earlier failure
+}
+
+TEST_F(SimpleFiles, ReadFailureNamesTheOpenAndKeepsContent) {
+    QString error;
+    QString content = "kept";
+    EXPECT_FALSE(Utils::readSimpleFile(path("missing"), error, content));
+    EXPECT_TRUE(error.startsWith("文件打开失败: ")) << error.toStdString();
+    EXPECT_GT(error.size(), QString("文件打开失败: ").size());
+    EXPECT_EQ(content, "kept");
+}
+
+TEST_F(SimpleFiles, WriteCreatesFoldersAndReplacesWholeFiles) {
+    QString error;
+    ASSERT_TRUE(Utils::simpleWriteFile(path("new 文件夹/deep/f.bin"), "abc", error));
+    EXPECT_EQ(readFile(path("new 文件夹/deep/f.bin")), "abc");
+
+    writeFile(path("long"), QByteArray(1000, 'x'));
+    ASSERT_TRUE(Utils::simpleWriteFile(path("long"), "short", error));
+    EXPECT_EQ(readFile(path("long")), "short");
+
+    ASSERT_TRUE(Utils::simpleWriteFile(path("empty"), QByteArray(), error));
+    EXPECT_TRUE(QFileInfo(path("empty")).isFile());
+    EXPECT_EQ(QFileInfo(path("empty")).size(), 0);
+    EXPECT_TRUE(error.isEmpty());
+}
+
+TEST_F(SimpleFiles, WriteFailuresAreReported) {
+    QString error;
+    QDir().mkpath(path("a folder"));
+    EXPECT_FALSE(Utils::simpleWriteFile(path("a folder"), "x", error));
+    EXPECT_TRUE(error.startsWith("文件打开失败: ")) << error.toStdString();
+
+    // A full disk: the write must not be reported as done.
+    error.clear();
+    EXPECT_FALSE(Utils::simpleWriteFile("/dev/full", QByteArray(100000, 'x'), error));
+    EXPECT_TRUE(error.startsWith("文件写入失败, 写入的长度 ")) << error.toStdString();
+    EXPECT_TRUE(error.contains(" 数据长度 100000 ")) << error.toStdString();
+    error.clear();
+    EXPECT_FALSE(Utils::simpleWriteFile("/dev/full", "small", error));
+    EXPECT_TRUE(error.contains(" 数据长度 5 ")) << error.toStdString();
+}
+
+// --- HTTP ---
+
+// Answers every request with one canned raw response, then closes.
+class CannedHttpServer : public QTcpServer {
+public:
+    explicit CannedHttpServer(QByteArray response) : response(std::move(response)) {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    request += socket->readAll();
+                    if (!request.contains("\r\n\r\n")) return;
+                    socket->write(this->response);
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString url(const QString& path = "/file") const {
+        return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+    }
+    QByteArray request;
+
+private:
+    QByteArray response;
+};
+
+TEST(SimpleHttp, CompleteReplyWithLength) {
+    CannedHttpServer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello");
+    QByteArray body = "old";
+    QString error = "earlier";
+    ASSERT_TRUE(Utils::simpleHttpGet(server.url("/a path/ä"), body, error));
+    EXPECT_EQ(body, "hello");
+    EXPECT_EQ(error, "earlier");
+    EXPECT_TRUE(server.request.startsWith("GET /a%20path/%C3%A4 HTTP/1.1\r\n"))
+        << server.request.toStdString();
+}
+
+TEST(SimpleHttp, HttpErrorLeavesBodyAlone) {
+    CannedHttpServer server(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\nConnection: close\r\n\r\nnot found");
+    QByteArray body = "untouched";
+    QString error;
+    EXPECT_FALSE(Utils::simpleHttpGet(server.url(), body, error));
+    EXPECT_TRUE(error.startsWith("请求失败: ")) << error.toStdString();
+    EXPECT_EQ(body, "untouched");
+}
+
+TEST(SimpleHttp, MissingLengthFailsButDeliversTheBody) {
+    CannedHttpServer server("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nbody-bytes");
+    QByteArray body;
+    QString error;
+    EXPECT_FALSE(Utils::simpleHttpGet(server.url(), body, error));
+    EXPECT_TRUE(error.startsWith("返回数据读取失败, 接收到的数据长度 10 响应的长度 0 "))
+        << error.toStdString();
+    EXPECT_EQ(body, "body-bytes");
+
+    CannedHttpServer chunked(
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: "
+        "close\r\n\r\n3\r\nabc\r\n0\r\n\r\n");
+    EXPECT_FALSE(Utils::simpleHttpGet(chunked.url(), body, error));
+    EXPECT_EQ(body, "abc");
+
+    CannedHttpServer empty("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(Utils::simpleHttpGet(empty.url(), body, error));
+    EXPECT_TRUE(body.isEmpty());
+}
+
+TEST(SimpleHttp, RefusedConnection) {
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        port = probe.serverPort();
+    }
+    QByteArray body = "untouched";
+    QString error;
+    EXPECT_FALSE(Utils::simpleHttpGet(QString("http://127.0.0.1:%1/x").arg(port), body, error));
+    EXPECT_TRUE(error.startsWith("请求失败: ")) << error.toStdString();
+    EXPECT_EQ(body, "untouched");
+}
+
+TEST(SimpleHttp, DownloadWritesOnlyAfterASuccessfulGet) {
+    QTemporaryDir tmp;
+    QString error;
+    CannedHttpServer ok("HTTP/1.1 200 OK\r\nContent-Length: 7\r\nConnection: close\r\n\r\npayload");
+    ASSERT_TRUE(Utils::simpleDownloadFile(ok.url(), tmp.filePath("new dir/文件.bin"), error));
+    EXPECT_EQ(readFile(tmp.filePath("new dir/文件.bin")), "payload");
+
+    CannedHttpServer missing(
+        "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    EXPECT_FALSE(Utils::simpleDownloadFile(missing.url(), tmp.filePath("other/f.bin"), error));
+    EXPECT_TRUE(error.startsWith("请求失败: "));
+    EXPECT_FALSE(QFileInfo::exists(tmp.filePath("other")));
+}
+
+// --- commands ---
+
+TEST(SimpleCommand, ReturnsStandardOutputAsUtf8UpToNul) {
+    EXPECT_EQ(Utils::runSimpleCommand("sh", {"-c", "printf 'out 输出'; printf err >&2"}),
+              "out 输出");
+    EXPECT_EQ(Utils::runSimpleCommand("printf", {"a\\377b"}),
+              QString("a") + QChar(QChar::ReplacementCharacter) + "b");
+    EXPECT_EQ(Utils::runSimpleCommand("printf", {"before\\000after"}), "before");
+    // Arguments with blanks arrive as one argument each.
+    EXPECT_EQ(Utils::runSimpleCommand("printf", {"%s|", "a b", "c"}), "a b|c|");
+}
+
+TEST(SimpleCommand, MissingProgramGivesEmptyTextAtOnce) {
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(Utils::runSimpleCommand("no-such-program-here", {"x"}), "");
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+TEST(SimpleCommand, BareNamesAreFoundBesideTheProgramFirst) {
+    QTemporaryDir tmp;
+    const QString app = tmp.filePath("app dir");
+    const QString child = app + "/child";
+    QDir().mkpath(app);
+    QDir().mkpath(tmp.filePath("bin"));
+    ASSERT_TRUE(QFile::copy(FOUNDATION_CHILD, child));
+    auto script = [](const QString& path, const QByteArray& text) {
+        writeFile(path, "#!/bin/sh\nprintf '" + text + "'\n");
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+    };
+    script(app + "/pvl_probe", "beside");
+    script(tmp.filePath("bin/pvl_probe"), "in path");
+
+    auto runChild = [&] {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", tmp.filePath("bin") + ":" + env.value("PATH"));
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(tmp.path());
+        process.start(child, {"run", "pvl_probe"});
+        process.waitForFinished(10000);
+        return process.readAllStandardOutput();
+    };
+    EXPECT_EQ(runChild(), "beside");
+    QFile::remove(app + "/pvl_probe");
+    EXPECT_EQ(runChild(), "in path");
+}
+
+}  // namespace
