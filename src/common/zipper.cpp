@@ -1,0 +1,191 @@
+#include "zipper.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QList>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <glog/logging.h>
+
+#include <utility>
+
+#include "filepath.h"
+
+namespace {
+
+constexpr int kMaxTestRounds = 5;
+constexpr char kEverythingIsOk[] = "Everything is Ok";
+constexpr char kCrcFailed[] = "ERROR: CRC Failed : ";
+
+QString fromUtf8UpToNul(const QByteArray& bytes) {
+    const int nul = bytes.indexOf('\0');
+    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
+}
+
+// The tool ends its lines with CR LF on Windows and with LF elsewhere, and
+// rewrites progress lines with a bare CR: all three end a line.
+QList<QByteArray> splitLines(const QByteArray& bytes) {
+    QList<QByteArray> lines;
+    int start = 0;
+    for (int i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (c != '\r' && c != '\n') continue;
+        lines.append(bytes.mid(start, i - start));
+        if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') ++i;
+        start = i + 1;
+    }
+    lines.append(bytes.mid(start));
+    return lines;
+}
+
+}  // namespace
+
+Zipper::Zipper(QString zipFile, QString dirPath, QString zipType)
+    : QObject(nullptr),
+      process(this),
+      zipFile(std::move(zipFile)),
+      dirPath(std::move(dirPath)),
+      zipType(std::move(zipType)) {
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        connect(app, &QCoreApplication::aboutToQuit, this, &Zipper::kill, Qt::DirectConnection);
+    }
+    process.setProgram(
+        Filepath::join({QCoreApplication::applicationDirPath(), "7z", "pvl_7z.exe"}));
+    connect(&process, &QIODevice::readyRead, this, &Zipper::read7zOutput);
+    connect(&process, &QProcess::readyReadStandardError, this, &Zipper::read7zOutput);
+    connect(&process, &QProcess::readyReadStandardOutput, this, &Zipper::read7zOutput);
+}
+
+void Zipper::setProgressCallback(std::function<void(int)> callback) {
+    progressCallback = std::move(callback);
+}
+
+bool Zipper::compress() {
+    const bool removed = Filepath::remove(zipFile);
+    LOG(INFO) << "删除目标压缩包 " << zipFile.toUtf8().constData() << " " << (removed ? "1" : "0");
+
+    process.setArguments({"-sccUTF-8", "-r", "a", "-t" + zipType, "-bsp1", zipFile, dirPath, "-y"});
+    if (!runProgress()) return false;
+
+    for (int round = 0; round < kMaxTestRounds; ++round) {
+        if (testZip()) return true;
+        repairZip();
+    }
+    return false;
+}
+
+bool Zipper::uncompress() {
+    process.setArguments(
+        {"-sccUTF-8", "-bsp1", "x", zipFile, QString("-o%1").arg(dirPath), "-aoa"});
+    return runProgress();
+}
+
+bool Zipper::testZip() {
+    process.setArguments({"-sccUTF-8", "t", zipFile});
+    return runProgress();
+}
+
+void Zipper::repairZip() {
+    process.setWorkingDirectory(Filepath::dir(zipFile));
+
+    QStringList names;
+    const QByteArray crcFailed(kCrcFailed);
+    for (const QByteArray& line : splitLines(process.readAllStandardError())) {
+        if (line.startsWith(crcFailed)) names.append(fromUtf8UpToNul(line.mid(crcFailed.size())));
+    }
+    if (names.isEmpty()) return;
+
+    LOG(INFO) << "Zip Has Error";
+    // A plain update keeps an entry whose file on disk is not newer than the
+    // entry, which right after packing is every entry: "-ux2z2" takes the file
+    // from disk when the entry is newer or as old.
+    QStringList arguments{"-sccUTF-8", "u", "-ux2z2", zipFile};
+    // Entry names come from the archive: one that begins like a switch or a list
+    // file ("-sdel", "@list") must reach the tool as a plain name.
+    for (const QString& name : names) {
+        if (name.startsWith('-') || name.startsWith('@')) {
+            arguments.append("--");
+            break;
+        }
+    }
+    for (const QString& name : names) {
+        LOG(INFO) << "repairZip: errFile: " << name.toUtf8().constData();
+        arguments.append(name);
+    }
+    process.setArguments(arguments);
+    output.clear();
+    LOG(INFO) << commandLine().constData();
+    if (!startAndWait()) return;
+    LOG(INFO) << commandLine().constData() << "\n" << output.constData();
+}
+
+void Zipper::kill() {
+    LOG(WARNING) << "杀掉压缩程序 " << process.program().toUtf8().constData();
+    process.kill();
+}
+
+std::string Zipper::getErrorMessage() const { return errorMessage.toUtf8().toStdString(); }
+
+bool Zipper::runProgress() {
+    output.clear();
+    LOG(INFO) << commandLine().constData();
+    if (!startAndWait()) return false;
+    LOG(INFO) << commandLine().constData() << "\n" << output.constData();
+    LOG(INFO) << "取消压缩包校验";
+
+    if (output.contains(kEverythingIsOk)) return true;
+    if (process.exitCode() == 0) return true;
+
+    // The last line with text says why the tool gave up; the first line is its
+    // banner's leading blank line and never the reason.
+    const QList<QByteArray> lines = splitLines(output);
+    for (int i = lines.size() - 1; i >= 1; --i) {
+        errorMessage = fromUtf8UpToNul(lines.at(i).trimmed());
+        if (!errorMessage.isEmpty()) break;
+    }
+    return false;
+}
+
+bool Zipper::startAndWait() {
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(-1)) {
+        LOG(ERROR) << "拉起7z.exe失败: " << static_cast<int>(process.error()) << " "
+                   << process.errorString().toUtf8().constData();
+        errorMessage = "拉起压缩程序失败 " + process.errorString();
+        return false;
+    }
+    // Nothing is ever written to the tool: an archive that asks for a password
+    // then fails at once instead of blocking the caller for ever.
+    process.closeWriteChannel();
+    if (!process.waitForFinished(-1)) {
+        LOG(ERROR) << "等待7z.exe结束出错: " << static_cast<int>(process.error()) << " "
+                   << process.errorString().toUtf8().constData();
+        errorMessage = "等待压缩程序结束错误 " + process.errorString();
+        return false;
+    }
+    return true;
+}
+
+void Zipper::read7zOutput() {
+    // Only standard output is read here; standard error stays buffered for a
+    // repair that follows a failed test.
+    const QString chunk = fromUtf8UpToNul(process.readAll());
+    output.append(chunk.toUtf8());
+    if (!progressCallback) return;
+
+    static const QRegularExpression percentage("(\\d{1,3})%");
+    const QRegularExpressionMatch match = percentage.match(chunk);
+    if (!match.hasMatch()) return;
+    const int value = match.captured(1).toInt(nullptr, 10);
+    if (value > 99) return;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (now - lastProgressSecs > 1) {
+        progressCallback(value);
+        lastProgressSecs = now;
+    }
+}
+
+QByteArray Zipper::commandLine() const {
+    return (process.program() + " " + process.arguments().join(' ')).toUtf8();
+}

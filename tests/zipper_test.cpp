@@ -1,0 +1,486 @@
+// Zipper against the real 7-Zip ("7zz") and, for outputs the real tool cannot
+// produce, against small shell scripts placed as the tool that record their
+// arguments and working directory and print what a case asks for.
+//
+// The runner finds its tool under the application folder, which Qt takes from
+// /proc/self/exe. So that parallel test processes never share that folder, main
+// hard-links (or copies) this executable into a fresh temporary folder and runs
+// the tests from there.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QMap>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "zipper.h"
+
+namespace {
+
+struct LogLine {
+    int severity;
+    std::string text;
+    bool operator==(const LogLine& other) const {
+        return severity == other.severity && text == other.text;
+    }
+};
+void PrintTo(const LogLine& line, std::ostream* os) {
+    *os << "{" << line.severity << ", \"" << line.text << "\"}";
+}
+
+class LogCapture : public google::LogSink {
+public:
+    using google::LogSink::send;
+    void send(google::LogSeverity severity, const char*, const char*, int,
+              const google::LogMessageTime&, const char* message, size_t length) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back({severity, std::string(message, length)});
+    }
+    std::vector<LogLine> take() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return std::exchange(lines, {});
+    }
+
+private:
+    std::mutex mutex;
+    std::vector<LogLine> lines;
+};
+
+QByteArray randomBytes(int size) {
+    QFile urandom("/dev/urandom");
+    urandom.open(QIODevice::ReadOnly);
+    return urandom.read(size);
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(data), data.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Every file and folder below `root`, by relative path; folders map to "<dir>".
+QMap<QString, QByteArray> snapshot(const QString& root) {
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        tree[QDir(root).relativeFilePath(path)] =
+            it.fileInfo().isDir() ? QByteArray("<dir>") : readFile(path);
+    }
+    return tree;
+}
+
+// Damages a stored entry by inverting 16 bytes of its content inside the archive.
+void damageEntry(const QString& archive, const QByteArray& content) {
+    QByteArray bytes = readFile(archive);
+    const int at = bytes.indexOf(content.mid(1000, 32));
+    ASSERT_GE(at, 0);
+    for (int i = 0; i < 16; ++i) bytes[at + i] = static_cast<char>(~bytes[at + i]);
+    writeFile(archive, bytes);
+}
+
+class ZipperTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(work.isValid());
+        QDir().mkpath(QFileInfo(toolPath).absolutePath());
+        QFile::remove(toolPath);
+        google::AddLogSink(&logs);
+    }
+    void TearDown() override {
+        google::RemoveLogSink(&logs);
+        QFile::remove(toolPath);
+    }
+
+    void useRealTool() {
+        const QString real = QStandardPaths::findExecutable("7zz");
+        ASSERT_FALSE(real.isEmpty()) << "7zz is missing (Debian package 7zip)";
+        ASSERT_TRUE(QFile::link(real, toolPath));
+    }
+
+    // Installs a script as the tool: it appends one line per call to calls.log
+    // (working directory and arguments, separated by \037), then runs `body`.
+    void useFakeTool(const QString& body) {
+        const QString script =
+            "#!/bin/sh\n{ printf '%s' \"$PWD\"; for a in \"$@\"; do printf "
+            "'\\037%s' \"$a\"; done; printf '\\n'; } >> '" +
+            path("calls.log") + "'\n" + body + "\n";
+        writeFile(toolPath, script.toUtf8());
+        QFile::setPermissions(toolPath, QFile::permissions(toolPath) | QFile::ExeOwner);
+    }
+
+    // Each call as its working directory followed by its arguments.
+    std::vector<QStringList> calls() {
+        std::vector<QStringList> result;
+        if (!QFile::exists(path("calls.log"))) return result;
+        for (const QString& line : QString::fromUtf8(readFile(path("calls.log"))).split('\n')) {
+            if (!line.isEmpty()) result.push_back(line.split(QChar(037)));
+        }
+        return result;
+    }
+
+    QString path(const QString& name) const { return work.path() + "/" + name; }
+
+    QTemporaryDir work;
+    const QString toolPath = QCoreApplication::applicationDirPath() + "/7z/pvl_7z.exe";
+    LogCapture logs;
+};
+
+// --- With the real tool ---
+
+TEST_F(ZipperTest, PacksAndExtractsTreeWithOddNamesByteForByte) {
+    useRealTool();
+    const QString source = path("source tree");
+    writeFile(source + "/top.txt", "top\n");
+    writeFile(source + "/empty", "");
+    writeFile(source + "/sub folder/Übergröße ñ 文件.txt", "non-ASCII name\n");
+    writeFile(source + "/sub folder/deeper/level/random.bin", randomBytes(3 << 20));
+    QDir().mkpath(source + "/empty folder");
+    const QString archive = path("out ü/pkg.zip");
+    QDir().mkpath(path("out ü"));
+
+    Zipper packer(archive, source, "zip");
+    ASSERT_TRUE(packer.compress()) << packer.getErrorMessage();
+    const QString dest = path("dest ö x");
+    Zipper extractor(archive, dest, "zip");
+    ASSERT_TRUE(extractor.uncompress()) << extractor.getErrorMessage();
+
+    EXPECT_EQ(snapshot(dest + "/source tree"), snapshot(source));
+    const std::string command =
+        (toolPath + " -sccUTF-8 -bsp1 x " + archive + " -o" + dest + " -aoa").toStdString();
+    const std::vector<LogLine> lines = logs.take();
+    EXPECT_EQ(lines.front(), (LogLine{0, "删除目标压缩包 " + archive.toStdString() + " 0"}));
+    EXPECT_EQ(lines.at(lines.size() - 3), (LogLine{0, command}));
+    EXPECT_EQ(lines.at(lines.size() - 2).text.rfind(command + "\n", 0), 0u);
+    EXPECT_NE(lines.at(lines.size() - 2).text.find("Everything is Ok"), std::string::npos);
+    EXPECT_EQ(lines.back(), (LogLine{0, "取消压缩包校验"}));
+
+    ASSERT_TRUE(packer.compress());
+    EXPECT_EQ(logs.take().front(), (LogLine{0, "删除目标压缩包 " + archive.toStdString() + " 1"}));
+}
+
+TEST_F(ZipperTest, RepairReplacesEveryDamagedEntryFromDisk) {
+    useRealTool();
+    const QByteArray first = randomBytes(1 << 20);
+    const QByteArray second = randomBytes(1 << 20);
+    writeFile(path("src/a.bin"), first);
+    writeFile(path("src/sub/b c.bin"), second);
+    writeFile(path("src/fine.bin"), randomBytes(1 << 20));
+    const QString archive = path("pkg.zip");
+    Zipper zipper(archive, path("src"), "zip");
+    ASSERT_TRUE(zipper.compress()) << zipper.getErrorMessage();
+    ASSERT_TRUE(zipper.testZip());
+
+    damageEntry(archive, first);
+    damageEntry(archive, second);
+    logs.take();
+    EXPECT_FALSE(zipper.testZip());
+    EXPECT_EQ(zipper.getErrorMessage(), "Sub items Errors: 2");
+
+    logs.take();
+    zipper.repairZip();
+    const std::string command =
+        (toolPath + " -sccUTF-8 u -ux2z2 " + archive + " src/a.bin src/sub/b c.bin").toStdString();
+    const std::vector<LogLine> lines = logs.take();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], (LogLine{0, "Zip Has Error"}));
+    EXPECT_EQ(lines[1], (LogLine{0, "repairZip: errFile: src/a.bin"}));
+    EXPECT_EQ(lines[2], (LogLine{0, "repairZip: errFile: src/sub/b c.bin"}));
+    EXPECT_EQ(lines[3], (LogLine{0, command}));
+    EXPECT_EQ(lines[4].text.rfind(command + "\n", 0), 0u);
+    EXPECT_TRUE(zipper.testZip()) << "the update found the files below the archive's folder";
+}
+
+TEST_F(ZipperTest, EncryptedArchiveFailsInsteadOfWaitingForPassword) {
+    useRealTool();
+    writeFile(path("secret.txt"), "secret\n");
+    const QString archive = path("enc.zip");
+    QProcess packer;
+    packer.start("7zz", {"a", "-tzip", "-pSecret", archive, path("secret.txt")});
+    ASSERT_TRUE(packer.waitForFinished(-1));
+    ASSERT_EQ(packer.exitCode(), 0);
+
+    Zipper zipper(archive, path("out"), "zip");
+    std::promise<void> done;
+    auto watchdog = std::async(std::launch::async, [&zipper, finished = done.get_future()] {
+        if (finished.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return false;
+        zipper.kill();
+        return true;
+    });
+    EXPECT_FALSE(zipper.uncompress());
+    done.set_value();
+    EXPECT_FALSE(watchdog.get()) << "the extraction waited for a password";
+}
+
+TEST_F(ZipperTest, RealProgressStaysBelow100AndTwoSecondsApart) {
+    useRealTool();
+    writeFile(path("big/random.bin"), randomBytes(96 << 20));
+    // Report times in milliseconds, per Zipper: each one throttles on its own.
+    std::vector<std::pair<int, qint64>> packing, extracting;
+    Zipper packer(path("big.zip"), path("big"), "zip");
+    packer.setProgressCallback(
+        [&](int value) { packing.emplace_back(value, QDateTime::currentMSecsSinceEpoch()); });
+    ASSERT_TRUE(packer.compress()) << packer.getErrorMessage();
+    Zipper extractor(path("big.zip"), path("out"), "zip");
+    extractor.setProgressCallback(
+        [&](int value) { extracting.emplace_back(value, QDateTime::currentMSecsSinceEpoch()); });
+    ASSERT_TRUE(extractor.uncompress());
+
+    EXPECT_GE(packing.size(), 2u) << "packing 96 MB of random data takes seconds";
+    EXPECT_GE(extracting.size(), 1u);
+    for (const auto* reports : {&packing, &extracting}) {
+        for (size_t i = 0; i < reports->size(); ++i) {
+            EXPECT_GE(reports->at(i).first, 0);
+            EXPECT_LE(reports->at(i).first, 99);
+            // Two whole-second ticks apart means more than one second apart.
+            if (i > 0) {
+                EXPECT_GT(reports->at(i).second - reports->at(i - 1).second, 1000);
+            }
+        }
+    }
+}
+
+// --- With scripts that print what the real tool cannot ---
+
+struct OutcomeCase {
+    const char* name;
+    QString printed;  // printf format of standard output
+    int exitCode;
+    bool succeeds;
+    std::string errorMessage;
+};
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
+class ZipperOutcomeTest : public ZipperTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(ZipperOutcomeTest, FollowsSuccessTextThenExitCodeThenLastLine) {
+    useFakeTool(QString("printf '%1'\nexit %2").arg(GetParam().printed).arg(GetParam().exitCode));
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    EXPECT_EQ(zipper.testZip(), GetParam().succeeds);
+    EXPECT_EQ(zipper.getErrorMessage(), GetParam().errorMessage);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, ZipperOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"OkWithExitCode2", "\\nTesting\\nEverything is Ok\\n", 2, true, ""},
+        OutcomeCase{"ExitCode0WithoutOk", "\\nsomething\\n", 0, true, ""},
+        OutcomeCase{"OkIsCaseSensitive", "\\nx\\neverything is ok\\n", 2, false,
+                    "everything is ok"},
+        OutcomeCase{"LastLineWithTextTrimmed", "banner\\r\\nsecond line \\t\\r\\n \\r\\n\\r\\n", 2,
+                    false, "second line"},
+        OutcomeCase{"BareCarriageReturns", "banner\\rcause\\r  \\r", 1, false, "cause"},
+        OutcomeCase{"LineFeeds", "\\n7-Zip\\nERROR: 文件错误 \\n\\n", 2, false, "ERROR: 文件错误"},
+        OutcomeCase{"FirstLineNeverChosen", "only text\\n  \\n", 2, false, ""},
+        OutcomeCase{"NoLineEnd", "only text", 2, false, ""},
+        OutcomeCase{"CutAtNul", "\\nhead\\nbefore\\000after\\n", 7, false, "before"}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+
+TEST_F(ZipperTest, FailureTextSurvivesSuccessesAndTextlessFailures) {
+    useFakeTool(
+        "[ \"$2\" = t ] && { printf '\\nfirst cause\\n'; exit 2; }\n"
+        "printf 'no line end'; exit 2");
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    EXPECT_FALSE(zipper.testZip());
+    EXPECT_FALSE(zipper.uncompress());
+    EXPECT_EQ(zipper.getErrorMessage(), "first cause");
+}
+
+struct ProgressCase {
+    const char* name;
+    QString script;
+    std::vector<int> reports;
+};
+void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
+class ZipperProgressTest : public ZipperTest, public ::testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(ZipperProgressTest, ReportsFirstPercentageOfChunkAtMostEveryTwoSeconds) {
+    useFakeTool(GetParam().script + "\nprintf '\\nEverything is Ok\\n'");
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    std::vector<int> reports;
+    zipper.setProgressCallback([&](int value) { reports.push_back(value); });
+    EXPECT_TRUE(zipper.uncompress());
+    EXPECT_EQ(reports, GetParam().reports);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, ZipperProgressTest,
+    ::testing::Values(
+        ProgressCase{"FirstOfChunk", "printf '  7%% 12%%'", {7}},
+        ProgressCase{"Zero", "printf '0%%'", {0}},
+        ProgressCase{"NinetyNine", "printf ' 99%%\\b\\b\\b\\b'", {99}},
+        ProgressCase{"HundredNever", "printf '100%% 5%%'", {}},
+        ProgressCase{"LastThreeDigits", "printf '1234%%'", {}},
+        ProgressCase{"StandardErrorIgnored", "printf '12%%' >&2", {}},
+        ProgressCase{"HalfSecondApart", "printf '10%%'; sleep 0.5; printf '20%%'", {10}},
+        ProgressCase{"TwoSecondsApart", "printf '10%%'; sleep 2.2; printf '20%%'", {10, 20}}),
+    [](const ::testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
+
+TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
+    useFakeTool(
+        "for a; do case $a in a|t|u|x) op=$a; break;; esac; done\n"
+        "case $op in\n"
+        "t) printf 'ERROR: CRC Failed : dir/x.bin\\nERROR: CRC Failed : dir/y z.bin\\r\\n' >&2\n"
+        "   printf '\\nTesting\\r\\nSub items Errors: 2\\r\\n'; exit 2;;\n"
+        "*) printf '\\nEverything is Ok\\n';;\n"
+        "esac");
+    QDir().mkpath(path("archives"));
+    const QString archive = path("archives/pkg.zip");
+    Zipper zipper(archive, path("dir"), "zip");
+    EXPECT_FALSE(zipper.compress());
+    EXPECT_EQ(zipper.getErrorMessage(), "Sub items Errors: 2");
+
+    const QString here = QDir::currentPath();
+    std::vector<QStringList> expected{
+        {here, "-sccUTF-8", "-r", "a", "-tzip", "-bsp1", archive, path("dir"), "-y"},
+        {here, "-sccUTF-8", "t", archive}};
+    for (int round = 0; round < 5; ++round) {
+        expected.push_back(
+            {path("archives"), "-sccUTF-8", "u", "-ux2z2", archive, "dir/x.bin", "dir/y z.bin"});
+        if (round < 4) expected.push_back({path("archives"), "-sccUTF-8", "t", archive});
+    }
+    EXPECT_EQ(calls(), expected);
+
+    // The repair's working directory stays for later operations; the output
+    // folder reaches the tool as one argument, blanks and all.
+    Zipper extractor(archive, path("dest dir"), "zip");
+    zipper.uncompress();
+    EXPECT_EQ(calls().back(), (QStringList{path("archives"), "-sccUTF-8", "-bsp1", "x", archive,
+                                           "-o" + path("dir"), "-aoa"}));
+    extractor.uncompress();
+    EXPECT_EQ(calls().back(), (QStringList{here, "-sccUTF-8", "-bsp1", "x", archive,
+                                           "-o" + path("dest dir"), "-aoa"}));
+}
+
+TEST_F(ZipperTest, RepairCountsOnlyLinesStartingWithCrcFailed) {
+    useFakeTool(
+        "printf 'ERROR: Data Error : a\\n ERROR: CRC Failed : b\\nERROR: CRC Failed b\\n' >&2\n"
+        "exit 2");
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    EXPECT_FALSE(zipper.testZip());
+    logs.take();
+    zipper.repairZip();
+    EXPECT_EQ(calls().size(), 1u);
+    EXPECT_TRUE(logs.take().empty());
+}
+
+TEST_F(ZipperTest, RepairPassesSwitchLikeNamesAsNames) {
+    useFakeTool("printf 'ERROR: CRC Failed : -sdel\\nERROR: CRC Failed : @list\\n' >&2; exit 2");
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    EXPECT_FALSE(zipper.testZip());
+    zipper.repairZip();
+    EXPECT_EQ(calls().back(), (QStringList{work.path(), "-sccUTF-8", "u", "-ux2z2", path("a.zip"),
+                                           "--", "-sdel", "@list"}));
+}
+
+TEST_F(ZipperTest, LogsCommandAndOutputOfEveryRun) {
+    useFakeTool("printf '\\nTesting 档案\\nEverything is Ok\\n'");
+    Zipper zipper(path("a b.zip"), path("out"), "zip");
+    EXPECT_TRUE(zipper.testZip());
+    const std::string command = (toolPath + " -sccUTF-8 t " + path("a b.zip")).toStdString();
+    // glog ends each line itself, in place of the output's last line feed.
+    const std::vector<LogLine> expected{
+        {0, command}, {0, command + "\n\nTesting 档案\nEverything is Ok"}, {0, "取消压缩包校验"}};
+    EXPECT_EQ(logs.take(), expected);
+}
+
+TEST_F(ZipperTest, MissingToolFailsWithStartError) {
+    QProcess reference;
+    reference.start(toolPath, QStringList());
+    ASSERT_FALSE(reference.waitForStarted(-1));
+    const QString error = reference.errorString();
+
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    EXPECT_FALSE(zipper.compress());
+    EXPECT_EQ(zipper.getErrorMessage(), ("拉起压缩程序失败 " + error).toStdString());
+    const std::vector<LogLine> lines = logs.take();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], (LogLine{2, ("拉起7z.exe失败: 0 " + error).toStdString()}));
+}
+
+TEST_F(ZipperTest, KillWithNothingRunningLogsWarning) {
+    Zipper zipper(path("a.zip"), path("out"), "zip");
+    zipper.kill();
+    EXPECT_EQ(logs.take(), (std::vector<LogLine>{{1, "杀掉压缩程序 " + toolPath.toStdString()}}));
+}
+
+TEST_F(ZipperTest, QuitNotificationKillsToolRunningInAnotherThread) {
+    useFakeTool("printf 'Everything is' ; exec sleep 30");
+    bool result = true;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        Zipper zipper(path("a.zip"), path("out"), "zip");
+        result = zipper.uncompress();
+    }));
+    worker->start();
+    for (int i = 0; i < 200 && calls().empty(); ++i) QThread::msleep(50);
+    ASSERT_EQ(calls().size(), 1u);
+    QThread::msleep(200);
+    QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection);
+    ASSERT_TRUE(worker->wait(20000));
+    EXPECT_FALSE(result);
+    const std::vector<LogLine> lines = logs.take();
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), LogLine{1, "杀掉压缩程序 " + toolPath.toStdString()}),
+        lines.end());
+    EXPECT_EQ(lines.back(), (LogLine{0, "取消压缩包校验"}));
+}
+
+int runInOwnApplicationFolder(char** argv) {
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return 1;
+    self[length] = '\0';
+    QTemporaryDir folder;
+    if (!folder.isValid()) return 1;
+    const QByteArray copy = (folder.path() + "/zipper_test").toUtf8();
+    if (link(self, copy.constData()) != 0 && !QFile::copy(self, copy)) return 1;
+    setenv("ZIPPER_TEST_IN_OWN_FOLDER", "1", 1);
+    const pid_t child = fork();
+    if (child == 0) {
+        execv(copy.constData(), argv);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("ZIPPER_TEST_IN_OWN_FOLDER")) {
+        return runInOwnApplicationFolder(argv);
+    }
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    FLAGS_log_dir = QCoreApplication::applicationDirPath().toStdString();
+    FLAGS_stderrthreshold = google::GLOG_FATAL;
+    google::InitGoogleLogging(argv[0]);
+    return RUN_ALL_TESTS();
+}
