@@ -73,13 +73,14 @@ protected:
     QString work;
 };
 
-const Tree kVersion1 = {
-    {"a.txt", "a1"}, {"bin/tool.exe", "tool1"}, {"bin/keep.dll", "keep1"}, {".hidden", "hidden1"}};
-const Tree kVersion2 = {{"a.txt", "a2 longer"},
-                        {"bin/tool.exe", "tool2"},
-                        {"bin/new.dll", "new2"},
-                        {"docs/readme.md", "readme2"},
-                        {".hidden", "hidden2"}};
+// plugins/ is replaced whole (swapped as one folder), bin/ file by file.
+const Tree kVersion1 = {{"a.txt", "a1"},           {"plugins/a.dll", "pa1"},
+                        {"plugins/b.dll", "pb1"},  {"bin/tool.exe", "tool1"},
+                        {"bin/keep.dll", "keep1"}, {".hidden", "hidden1"}};
+const Tree kVersion2 = {{"a.txt", "a2 longer"},        {"plugins/a.dll", "pa2"},
+                        {"plugins/b.dll", "pb2"},      {"plugins/c.dll", "pc2"},
+                        {"bin/tool.exe", "tool2"},     {"bin/new.dll", "new2"},
+                        {"docs/readme.md", "readme2"}, {".hidden", "hidden2"}};
 
 TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders) {
     writeTree(app, kVersion1);
@@ -183,6 +184,11 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
     // bin/tool.exe: moved aside and replaced.
     writeFile(work + "/replaced/bin/tool.exe", "tool1");
     writeFile(app + "/bin/tool.exe", "tool2");
+    // plugins/: swapped whole; the new folder holds a file the old one had not.
+    QDir(app + "/plugins").removeRecursively();
+    writeFile(work + "/replaced/plugins/a.dll", "pa1");
+    writeFile(work + "/replaced/plugins/b.dll", "pb1");
+    writeTree(app, {{"plugins/a.dll", "pa2"}, {"plugins/b.dll", "pb2"}, {"plugins/c.dll", "pc2"}});
     // docs/: added by the update; the staging folder still holds the rest.
     writeFile(app + "/docs/readme.md", "readme2");
     writeFile(work + "/staging/.hidden", "hidden2");
@@ -193,6 +199,7 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
 
     Tree expected = kVersion1;
     expected["docs/readme.md"] = "readme2";  // applied again by the next install
+    expected["plugins/c.dll"] = "pc2";
     EXPECT_EQ(installed(), expected);
     EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
     EXPECT_FALSE(installer.hasLeftovers());

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <filesystem>
 #include <system_error>
@@ -158,7 +159,9 @@ bool HotUpdateInstaller::mergeFolder(const QString& relative) {
             if (!isPresent(targetInfo)) {
                 if (!moveEntry(entry.filePath(), target)) return false;
             } else if (isRealFolder(targetInfo)) {
-                if (!mergeFolder(child)) return false;
+                if (!swapFolder(entry.filePath(), target, child) && !mergeFolder(child)) {
+                    return false;
+                }
             } else {
                 return fail("无法用文件夹替换文件: " + target);
             }
@@ -173,6 +176,34 @@ bool HotUpdateInstaller::mergeFolder(const QString& relative) {
         if (!moveEntry(entry.filePath(), target)) return false;
     }
     return true;
+}
+
+// A folder whose every entry the update replaces with a file is swapped whole,
+// two renames instead of two per file. A folder that cannot be renamed (one
+// holding a file in use, on Windows) is left to be merged file by file.
+bool HotUpdateInstaller::swapFolder(const QString& from, const QString& to,
+                                    const QString& relative) {
+    QSet<QString> stagedFiles;
+    for (const QFileInfo& entry : entriesOf(from)) {
+        if (!isRealFolder(entry)) stagedFiles.insert(entry.fileName());
+    }
+    for (const QFileInfo& entry : entriesOf(to)) {
+        if (isRealFolder(entry) || !stagedFiles.contains(entry.fileName())) return false;
+    }
+    const QString aside = Filepath::join({replaced, relative});
+    Filepath::createDir(Filepath::dir(aside));
+    QString message;
+    if (!renamePath(to, aside, message)) return false;
+    if (renamePath(from, to, message)) {
+        moves.push_back({to, aside});
+        moves.push_back({from, to});
+        return true;
+    }
+    if (!renamePath(aside, to, message)) {
+        // The old folder stays moved aside: recover() brings it back.
+        moves.push_back({to, aside});
+    }
+    return false;
 }
 
 bool HotUpdateInstaller::moveEntry(const QString& from, const QString& to) {

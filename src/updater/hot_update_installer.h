@@ -50,6 +50,7 @@ private:
     };
 
     bool mergeFolder(const QString& relative);
+    bool swapFolder(const QString& from, const QString& to, const QString& relative);
     bool moveEntry(const QString& from, const QString& to);
     void undoMoves();
     bool restoreReplaced(const QString& relative);
