@@ -8,6 +8,7 @@ packages=(
   qtbase5-dev libgoogle-glog-dev libgflags-dev libgtest-dev
   7zip                  # the archive tool the runner drives (binary 7zz)
   g++-mingw-w64-x86-64  # compile check of the Windows-only sources
+  xdg-utils             # the desktop's default browser (xdg-settings, xdg-mime)
   openssl curl python3  # reference tools for tests and benchmarks
 )
 

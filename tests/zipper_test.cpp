@@ -310,6 +310,9 @@ TEST_F(ZipperTest, FailureTextSurvivesSuccessesAndTextlessFailures) {
     EXPECT_FALSE(zipper.testZip());
     EXPECT_FALSE(zipper.uncompress());
     EXPECT_EQ(zipper.getErrorMessage(), "first cause");
+    useFakeTool("printf '\\nEverything is Ok\\n'");
+    EXPECT_TRUE(zipper.testZip());
+    EXPECT_EQ(zipper.getErrorMessage(), "first cause");
 }
 
 struct ProgressCase {

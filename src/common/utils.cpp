@@ -1,14 +1,20 @@
 #include "utils.h"
 
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
 #include <QUrl>
+#include <QUuid>
+#include <QWidget>
 
 #include "filepath.h"
+#include "utils_desktop.h"
 #include "utils_platform.h"
 
 namespace Utils {
@@ -103,6 +109,104 @@ void openWindowsDefaultAppsSettings() { UtilsPlatform::openDefaultAppsSettings()
 
 // --- Desktop and machine helpers ---
 
+bool openUrlInBrowser(const QString& url) {
+    if (QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode))) return true;
+    UtilsDesktop::startRegisteredBrowser(UtilsPlatform::registeredHttpCommand(), url);
+    return false;
+}
+
+bool openDir(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+void copyTextToClipboard(const QString& text) {
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
+
+QPoint getWgtGlobalPos(QWidget* widget) { return widget->mapToGlobal(QPoint(0, 0)); }
+
+QRect getCenterRectBySize(const QRect& outer, int width, int height) {
+    const int left = outer.left() + (outer.width() - width) / 2;
+    const int top = outer.top() + (outer.height() - height) / 2;
+    return QRect(left, top, width, height);
+}
+
+QString floatToStr(float value, int decimals) {
+    return QString::number(static_cast<double>(value), 'f', decimals);
+}
+
+QString createUuid() { return QUuid::createUuid().toString().remove('{').remove('}').remove('-'); }
+
+bool getMac(QString& mac) {
+    return UtilsDesktop::macFromAdapters(AdapterAddress::statusRequests(), mac);
+}
+
 // --- Transfer tools ---
 
+QString argCyclicShiftEncode(const QString& text) {
+    // The tools hold the same digits; each must stay between 0 and 7.
+    static const char kKey[] = "5031764206";
+    static const int kKeyLength = 10;
+    QByteArray bytes = text.toUtf8();
+    for (int i = 0; i < bytes.size(); ++i) {
+        const int shift = kKey[i % kKeyLength] - '0';
+        const unsigned int byte = static_cast<unsigned char>(bytes[i]);
+        bytes[i] = static_cast<char>(((byte << shift) | (byte >> (8 - shift))) & 0xFF);
+    }
+    return QString::fromLatin1(bytes.toBase64());
+}
+
 }  // namespace Utils
+
+namespace UtilsDesktop {
+
+bool browserFromOpenCommand(const QString& command, QString& browser) {
+    if (command.split(' ').size() < 2) return false;
+    QString program;
+    const int closingQuote = command.startsWith('"') ? command.indexOf('"', 1) : -1;
+    if (closingQuote > 0) {
+        // A quoted program path may hold blanks ("C:\Program Files\..."): the quotes,
+        // not the first blank, end it.
+        program = command.mid(1, closingQuote - 1);
+    } else {
+        program = command.left(command.indexOf(' '));
+        program.remove('"');
+    }
+    if (program.isEmpty()) return false;
+    browser = program;
+    return true;
+}
+
+QProcess* startRegisteredBrowser(const QString& command, const QString& url) {
+    QString browser;
+    if (!browserFromOpenCommand(command, browser)) return nullptr;
+    QString program;
+    QStringList arguments;
+    UtilsPlatform::browserLaunch(browser, url, program, arguments);
+
+    auto* process = new QProcess;
+    // Nothing waits for the browser; the object goes once the child is over. A
+    // child that never starts emits no finished(), so that case releases it too.
+    QObject::connect(
+        process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
+        [process](int, QProcess::ExitStatus) { process->deleteLater(); }, Qt::DirectConnection);
+    QObject::connect(
+        process, &QProcess::errorOccurred, process,
+        [process](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart) process->deleteLater();
+        },
+        Qt::DirectConnection);
+    process->start(program, arguments, QIODevice::ReadWrite);
+    return process;
+}
+
+bool macFromAdapters(const std::vector<AdapterAddress::StatusRequest>& adapters, QString& mac) {
+    mac.clear();
+    for (const AdapterAddress::StatusRequest& request : adapters) {
+        AdapterAddress::Address address{};
+        if (!request(address)) continue;
+        mac = QString::asprintf("%02X:%02X:%02X:%02X:%02X:%02X", address[0], address[1], address[2],
+                                address[3], address[4], address[5]);
+    }
+    return !mac.isEmpty();
+}
+
+}  // namespace UtilsDesktop

@@ -35,13 +35,25 @@ void openWindowsDefaultAppsSettings();
 
 // --- Desktop and machine helpers ---
 
+// True when the desktop service opened the address. Otherwise starts the browser
+// registered for http on it, if any, and still returns false. The started
+// process's object is released by the calling thread's event loop.
 bool openUrlInBrowser(const QString& url);
+// The desktop service's answer to opening the local folder (or file) `path`.
 bool openDir(const QString& path);
+// Replaces the clipboard's text. User-interface thread only.
 void copyTextToClipboard(const QString& text);
+// Screen position of the widget's top-left corner. User-interface thread only.
 QPoint getWgtGlobalPos(QWidget* widget);
+// A width x height rectangle centred in `outer`; odd leftovers (truncated toward
+// zero) put the extra pixel right and below, larger sizes overhang both sides.
 QRect getCenterRectBySize(const QRect& outer, int width, int height);
+// The value widened to double, in fixed notation with `decimals` digits.
 QString floatToStr(float value, int decimals);
+// A fresh random identifier: 32 lower-case hexadecimal digits.
 QString createUuid();
+// The last answering network adapter's hardware address as "XX:XX:XX:XX:XX:XX".
+// `mac` is cleared first; false (and "") when no adapter answers.
 bool getMac(QString& mac);
 
 // --- Transfer tools ---

@@ -4,6 +4,7 @@
 // platform file (utils_win.cpp, utils_posix.cpp) implements all of them.
 
 #include <QString>
+#include <QStringList>
 
 namespace UtilsPlatform {
 
@@ -13,5 +14,14 @@ QString resolveProgram(const QString& program);
 
 // Opens the default-apps settings page; a no-op where there is none.
 void openDefaultAppsSettings();
+
+// The command line registered for opening http addresses, in the form
+// `"program" arguments` (Windows: the registry's http open command; elsewhere
+// built from the desktop's default web browser). "" when none is registered.
+QString registeredHttpCommand();
+
+// The program and arguments that open `url` in the browser program `browser`.
+void browserLaunch(const QString& browser, const QString& url, QString& program,
+                   QStringList& arguments);
 
 }  // namespace UtilsPlatform

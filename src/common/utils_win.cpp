@@ -1,6 +1,8 @@
 #include "utils_platform.h"
 
+#include <QSettings>
 #include <QSysInfo>
+#include <QVariant>
 
 #include "utils.h"
 
@@ -15,6 +17,19 @@ void openDefaultAppsSettings() {
     } else {
         Utils::runSimpleCommand("cmd", {"/c", "control", "/name", "Microsoft.DefaultPrograms"});
     }
+}
+
+QString registeredHttpCommand() {
+    const QSettings command("HKEY_CLASSES_ROOT\\http\\shell\\open\\command",
+                            QSettings::NativeFormat);
+    // "." addresses the key's default value.
+    return command.value(".", QVariant()).toString();
+}
+
+void browserLaunch(const QString& browser, const QString& url, QString& program,
+                   QStringList& arguments) {
+    program = "cmd";
+    arguments = QStringList{"/c", "start", browser, url};
 }
 
 }  // namespace UtilsPlatform

@@ -1,0 +1,2 @@
+add_executable(bench_pool bench_pool.cpp)
+target_link_libraries(bench_pool PRIVATE common)

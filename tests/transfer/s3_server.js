@@ -1,0 +1,149 @@
+#!/usr/bin/env node
+// An S3-compatible store for the upload tests: s3rver on 127.0.0.1 behind a
+// front that checks AWS Signature Version 4 (s3rver itself accepts any V4
+// signature), records every request, and answers what s3rver lacks.
+//
+//   node s3_server.js <s3rver prefix> <data folder> <request log>
+//
+// Prints "PORT <n>" once listening; ends when its standard input closes.
+// The bucket "bucket" exists from the start. The store's only key pair is
+// "S3RVER" / "S3RVER". Parts numbered 2 of keys containing
+// "inject-part-failure" always fail with 500, to exercise the abort.
+'use strict';
+
+const crypto = require('crypto');
+const fs = require('fs');
+const http = require('http');
+const path = require('path');
+
+const [prefix, directory, logFile] = process.argv.slice(2);
+const S3rver = require(path.join(prefix, 'node_modules', 's3rver'));
+const secrets = { S3RVER: 'S3RVER' };
+
+function encodeRfc3986(text) {
+  return encodeURIComponent(text).replace(
+    /[!'()*]/g,
+    ch => '%' + ch.charCodeAt(0).toString(16).toUpperCase(),
+  );
+}
+
+function sendError(req, res, status, code, message) {
+  // Read the body first: answering mid-upload would reset the client's send.
+  req.resume();
+  req.on('end', () => {
+    const body =
+      '<?xml version="1.0" encoding="UTF-8"?>\n' +
+      `<Error><Code>${code}</Code><Message>${message}</Message></Error>`;
+    res.writeHead(status, {
+      'Content-Type': 'application/xml',
+      'Content-Length': Buffer.byteLength(body),
+    });
+    res.end(body);
+  });
+}
+
+// The expected signature of a request signed with the Authorization header, or
+// null when the header is malformed.
+function expectedSignature(req, auth, secret) {
+  const match = /^AWS4-HMAC-SHA256 Credential=([^/]+)\/(\d{8})\/([^/]+)\/([^/]+)\/aws4_request, ?SignedHeaders=([^,]+), ?Signature=([0-9a-f]{64})$/.exec(
+    auth,
+  );
+  if (!match) return null;
+  const [, , date, region, service, signedHeaders] = match;
+  const [rawPath, rawQuery = ''] = req.url.split('?', 2);
+  const canonicalUri = rawPath
+    .split('/')
+    .map(segment => encodeRfc3986(decodeURIComponent(segment)))
+    .join('/');
+  const canonicalQuery = rawQuery
+    .split('&')
+    .filter(item => item.length > 0)
+    .map(item => {
+      const [key, value = ''] = item.split('=', 2);
+      return (
+        encodeRfc3986(decodeURIComponent(key)) +
+        '=' +
+        encodeRfc3986(decodeURIComponent(value))
+      );
+    })
+    .sort()
+    .join('&');
+  const names = signedHeaders.split(';');
+  if (!names.includes('host') || !names.includes('x-amz-date')) return null;
+  const canonicalHeaders = names
+    .map(name => `${name}:${String(req.headers[name] || '').trim().replace(/\s+/g, ' ')}\n`)
+    .join('');
+  const canonicalRequest = [
+    req.method,
+    canonicalUri,
+    canonicalQuery,
+    canonicalHeaders,
+    signedHeaders,
+    req.headers['x-amz-content-sha256'] || '',
+  ].join('\n');
+  const scope = `${date}/${region}/${service}/aws4_request`;
+  const stringToSign = [
+    'AWS4-HMAC-SHA256',
+    req.headers['x-amz-date'],
+    scope,
+    crypto.createHash('sha256').update(canonicalRequest).digest('hex'),
+  ].join('\n');
+  const hmac = (key, text) => crypto.createHmac('sha256', key).update(text).digest();
+  let key = hmac('AWS4' + secret, date);
+  key = hmac(key, region);
+  key = hmac(key, service);
+  key = hmac(key, 'aws4_request');
+  return { accessKey: match[1], signature: match[6], expected: hmac(key, stringToSign).toString('hex') };
+}
+
+async function main() {
+  const store = new S3rver({
+    directory,
+    silent: true,
+    configureBuckets: [{ name: 'bucket', configs: [] }],
+  });
+  await store.configureBuckets();
+  const handle = store.callback();
+
+  const server = http.createServer((req, res) => {
+    fs.appendFileSync(logFile, `${req.method} ${req.url}\n`);
+    const auth = req.headers['authorization'];
+    if (auth) {
+      const checked = expectedSignature(req, auth, '');
+      if (!checked) {
+        return sendError(req, res, 400, 'AuthorizationHeaderMalformed', 'The authorization header is malformed.');
+      }
+      const secret = secrets[checked.accessKey];
+      // Unknown keys are left to s3rver, which answers InvalidAccessKeyId.
+      if (secret !== undefined) {
+        const { signature, expected } = expectedSignature(req, auth, secret);
+        if (signature !== expected) {
+          return sendError(req, res, 403, 'SignatureDoesNotMatch',
+            'The request signature we calculated does not match the signature you provided.');
+        }
+      }
+    }
+    const url = new URL(req.url, 'http://127.0.0.1');
+    if (req.method === 'DELETE' && url.searchParams.has('uploadId')) {
+      // s3rver 3 has no abort; the parts it kept are dropped with the store.
+      req.resume();
+      res.writeHead(204);
+      return res.end();
+    }
+    if (req.method === 'PUT' && url.pathname.includes('inject-part-failure') &&
+        url.searchParams.get('partNumber') === '2') {
+      return sendError(req, res, 500, 'InternalError', 'Injected failure of part 2.');
+    }
+    return handle(req, res);
+  });
+  server.listen(0, '127.0.0.1', () => {
+    process.stdout.write(`PORT ${server.address().port}\n`);
+  });
+  process.stdin.on('end', () => process.exit(0));
+  process.stdin.resume();
+}
+
+main().catch(err => {
+  console.error(err);
+  process.exit(1);
+});

@@ -1,0 +1,189 @@
+#include "test_support.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <random>
+
+namespace TransferTest {
+
+namespace {
+
+const char kInAppFolder[] = "PVL_TRANSFER_TEST_IN_APP_FOLDER";
+
+QString appPath(const QString& name) { return QCoreApplication::applicationDirPath() + "/" + name; }
+
+}  // namespace
+
+int reexecInAppFolder(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet(kInAppFolder)) return -1;
+    QCoreApplication app(argc, argv);
+    QTemporaryDir folder;
+    const QString copy = folder.path() + "/" + QFileInfo(app.applicationFilePath()).fileName();
+    if (!folder.isValid() || !QFile::copy(app.applicationFilePath(), copy)) {
+        fprintf(stderr, "cannot copy the test executable into %s\n", qPrintable(folder.path()));
+        return 1;
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(kInAppFolder, "1");
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.setInputChannelMode(QProcess::ForwardedInputChannel);
+    child.start(copy, app.arguments().mid(1));
+    if (!child.waitForStarted(-1) || !child.waitForFinished(-1)) return 1;
+    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
+}
+
+void placeScript(const QString& name, const QString& body) {
+    removeFromAppFolder(name);
+    QFile file(appPath(name));
+    file.open(QIODevice::WriteOnly);
+    file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+void placeTool(const QString& name, const QString& builtPath) {
+    removeFromAppFolder(name);
+    QFile::link(builtPath, appPath(name));
+}
+
+void removeFromAppFolder(const QString& name) { QFile::remove(appPath(name)); }
+
+LogCapture::LogCapture() { google::AddLogSink(this); }
+
+LogCapture::~LogCapture() { google::RemoveLogSink(this); }
+
+void LogCapture::send(google::LogSeverity severity, const char*, const char*, int,
+                      const struct ::tm*, const char* message, size_t messageLength) {
+    std::lock_guard<std::mutex> lock(mutex);
+    collected.push_back({severity, std::string(message, messageLength)});
+}
+
+std::vector<LogCapture::Line> LogCapture::lines() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return collected;
+}
+
+std::vector<std::string> LogCapture::messages(google::LogSeverity severity) {
+    std::vector<std::string> found;
+    for (const Line& line : lines()) {
+        if (line.severity == severity) found.push_back(line.message);
+    }
+    return found;
+}
+
+ServerProcess::~ServerProcess() { stop(); }
+
+bool ServerProcess::start(const QString& program, const QStringList& arguments, QString& error,
+                          int timeoutMs) {
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(timeoutMs)) {
+        error = program + ": " + process.errorString();
+        return false;
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    QByteArray seen;
+    while (!deadline.hasExpired()) {
+        if (process.canReadLine()) {
+            const QByteArray line = process.readLine().trimmed();
+            seen += line + "\n";
+            if (line.startsWith("PORT ")) {
+                listeningPort = line.mid(5).toInt();
+                return listeningPort > 0;
+            }
+            continue;
+        }
+        if (process.state() != QProcess::Running) break;
+        process.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
+    }
+    error = program + " did not report its port: " + QString::fromUtf8(seen) +
+            QString::fromUtf8(process.readAllStandardError());
+    stop();
+    return false;
+}
+
+void ServerProcess::stop() {
+    if (process.state() == QProcess::NotRunning) return;
+    process.closeWriteChannel();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+QString ServerProcess::url(const QString& path) const {
+    return QString("http://127.0.0.1:%1%2").arg(listeningPort).arg(path);
+}
+
+bool writeRandomFile(const QString& path, qint64 size, unsigned seed) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    std::mt19937 random(seed);
+    QByteArray chunk(1 << 20, '\0');
+    qint64 left = size;
+    while (left > 0) {
+        const int n = static_cast<int>(std::min<qint64>(left, chunk.size()));
+        for (int i = 0; i < n; i += 4) {
+            const quint32 value = random();
+            for (int j = 0; j < 4 && i + j < n; ++j)
+                chunk[i + j] = static_cast<char>(value >> (8 * j));
+        }
+        if (file.write(chunk.constData(), n) != n) return false;
+        left -= n;
+    }
+    return true;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+    return file.readAll();
+}
+
+}  // namespace TransferTest
+
+namespace TransferTest {
+
+int runTests(int argc, char** argv) {
+    const int code = reexecInAppFolder(argc, argv);
+    if (code >= 0) return code;
+    QCoreApplication app(argc, argv);
+    FLAGS_logtostderr = true;
+    google::InitGoogleLogging(argv[0]);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
+bool httpGet(const QString& url, QByteArray& body, QList<QNetworkReply::RawHeaderPair>& headers,
+             int& status) {
+    QNetworkAccessManager manager;
+    QEventLoop loop;
+    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, reply, &QNetworkReply::abort);
+    if (!reply->isFinished()) loop.exec();
+    status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    body = reply->readAll();
+    headers = reply->rawHeaderPairs();
+    const bool ok = status > 0;
+    delete reply;
+    return ok;
+}
+
+}  // namespace TransferTest

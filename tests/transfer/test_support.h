@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <glog/logging.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace TransferTest {
+
+// The runners look for their tool beside the running executable. To let every
+// test place its own tool there, main() calls this first: outside an app folder
+// it copies the test executable into a fresh temporary folder, runs the copy
+// with the same arguments and returns its exit code; inside one it returns -1.
+int reexecInAppFolder(int argc, char** argv);
+
+// Places an executable shell script named `name` in the application folder.
+void placeScript(const QString& name, const QString& body);
+// Places the built tool `builtPath` in the application folder as `name`.
+void placeTool(const QString& name, const QString& builtPath);
+// Removes the file `name` from the application folder.
+void removeFromAppFolder(const QString& name);
+
+// Collects every glog message while it exists.
+class LogCapture : public google::LogSink {
+public:
+    struct Line {
+        google::LogSeverity severity;
+        std::string message;
+    };
+    LogCapture();
+    ~LogCapture() override;
+    void send(google::LogSeverity severity, const char* fullFilename, const char* baseFilename,
+              int line, const struct ::tm* tmTime, const char* message,
+              size_t messageLength) override;
+    std::vector<Line> lines();
+    std::vector<std::string> messages(google::LogSeverity severity);
+
+private:
+    std::mutex mutex;
+    std::vector<Line> collected;
+};
+
+// A server process on 127.0.0.1 that prints "PORT <n>" once listening and ends
+// when its standard input closes.
+class ServerProcess {
+public:
+    ~ServerProcess();
+    // Starts it and waits up to `timeoutMs` for the port.
+    bool start(const QString& program, const QStringList& arguments, QString& error,
+               int timeoutMs = 30000);
+    void stop();
+    int port() const { return listeningPort; }
+    QString url(const QString& path) const;
+
+private:
+    QProcess process;
+    int listeningPort = 0;
+};
+
+// Writes `size` pseudo-random bytes (fixed seed) to `path`.
+bool writeRandomFile(const QString& path, qint64 size, unsigned seed = 1);
+QByteArray readFile(const QString& path);
+
+}  // namespace TransferTest
+
+namespace TransferTest {
+
+// main() of a runner test: re-runs itself in an app folder, sets up glog (to
+// standard error, so that nothing lands in files) and runs every test.
+int runTests(int argc, char** argv);
+
+// GET through Qt, bounded in time. False on a network error.
+bool httpGet(const QString& url, QByteArray& body, QList<QNetworkReply::RawHeaderPair>& headers,
+             int& status);
+
+}  // namespace TransferTest

@@ -1,0 +1,338 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "argument_decoder.h"
+#include "test_support.h"
+#include "url_downloader.h"
+#include "utils.h"
+
+namespace {
+
+using TransferTest::LogCapture;
+using Progress = std::tuple<int, std::string, std::string>;
+
+const char kTool[] = "pvl_downloader.exe";
+
+QString appPath(const QString& name) { return QCoreApplication::applicationDirPath() + "/" + name; }
+
+// A stand-in tool that records its arguments beside itself, then runs `body`.
+void placeStandIn(const QString& body) {
+    TransferTest::placeScript(kTool,
+                              "printf '%s\\n' \"$#\" > \"$0.argc\"\n"
+                              "printf '%s' \"$1\" > \"$0.arg\"\n" +
+                                  body);
+}
+
+struct Outcome {
+    bool ok = false;
+    std::string error;
+    std::vector<Progress> progress;
+};
+
+Outcome runDownloader(UrlDownloader& downloader, bool withCallback = true) {
+    Outcome run;
+    if (withCallback) {
+        downloader.setProgressCallback([&run](int value, std::string a, std::string b) {
+            run.progress.emplace_back(value, a, b);
+        });
+    }
+    run.ok = downloader.exec();
+    run.error = downloader.getErrorMessage();
+    return run;
+}
+
+Outcome runDownloader(const std::string& url = "http://127.0.0.1:1/x",
+                      const std::string& save = "/tmp/x") {
+    UrlDownloader downloader(url, save);
+    return runDownloader(downloader);
+}
+
+// --- Output handling, with stand-in tools for what the real tool never prints ---
+
+struct OutputCase {
+    const char* name;
+    const char* script;
+    bool ok;
+    std::string error;
+    std::vector<Progress> progress;
+};
+
+class DownloaderOutputTest : public ::testing::TestWithParam<OutputCase> {};
+
+TEST_P(DownloaderOutputTest, ReportsProgressAndOutcome) {
+    const OutputCase& c = GetParam();
+    placeStandIn(c.script);
+    const Outcome run = runDownloader();
+    EXPECT_EQ(run.ok, c.ok);
+    EXPECT_EQ(run.error, c.error);
+    EXPECT_EQ(run.progress, c.progress);
+}
+
+// Separate printf calls with a pause arrive as separate reads; one printf is one write.
+INSTANTIATE_TEST_SUITE_P(
+    Messages, DownloaderOutputTest,
+    ::testing::Values(
+        OutputCase{"FourFieldsOnceDespiteThreeNotifications",
+                   "printf 'PROGRESS 42 100 200\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   true,
+                   "",
+                   {Progress{42, "100", "200"}}},
+        OutputCase{"ThreeFieldsIgnored",
+                   "printf 'PROGRESS 42 abc\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   true,
+                   "",
+                   {}},
+        OutputCase{"NonNumericValueIsZero",
+                   "printf 'PROGRESS x 1 2\\r\\n'; sleep 0.3; printf 'RESULT SUCCESS\\r\\n'",
+                   true,
+                   "",
+                   {Progress{0, "1", "2"}}},
+        OutputCase{"TwoMessagesInOneReadIgnored",
+                   "printf 'PROGRESS 1 2 3\\nPROGRESS 4 5 6\\n'; sleep 0.3; "
+                   "printf 'RESULT SUCCESS\\n'",
+                   true,
+                   "",
+                   {}},
+        OutputCase{"StandardErrorIgnored",
+                   "printf 'PROGRESS 9 9 9\\n' >&2; sleep 0.3; "
+                   "printf 'RESULT FAILED from stderr\\n' >&2; sleep 0.3; "
+                   "printf 'RESULT SUCCESS\\n'",
+                   true,
+                   "",
+                   {}},
+        OutputCase{"FailureMessageOfThreeWords",
+                   "printf 'RESULT HTTP_ERROR not found here\\n'",
+                   false,
+                   "not found here",
+                   {}},
+        OutputCase{"NoResultWithExitCodeZero",
+                   "printf 'PROGRESS 1 2 3\\n'; exit 0",
+                   false,
+                   "下载程序意外退出",
+                   {Progress{1, "2", "3"}}},
+        OutputCase{
+            "SuccessThenNonZeroExitCode", "printf 'RESULT SUCCESS\\n'; exit 3", true, "", {}},
+        OutputCase{"FailureMergedWithProgressFailsWithoutText",
+                   "printf 'PROGRESS 1 2 3\\nRESULT HTTP_ERROR x y\\n'",
+                   false,
+                   "",
+                   {}},
+        OutputCase{"SuccessInsideALongerBlock",
+                   "printf 'PROGRESS 1 2 3\\nRESULT SUCCESS\\n'",
+                   true,
+                   "",
+                   {}},
+        OutputCase{"NonAsciiFailureText",
+                   "printf 'RESULT FILE_ERROR 无法 写入 文件\\n'",
+                   false,
+                   "无法 写入 文件",
+                   {}}),
+    [](const ::testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
+
+class DownloaderRunnerTest : public ::testing::Test {
+protected:
+    void TearDown() override { TransferTest::removeFromAppFolder(kTool); }
+    LogCapture log;
+};
+
+TEST_F(DownloaderRunnerTest, SendsTheJobAsIndentedJsonInOneEncodedArgument) {
+    placeStandIn("printf 'RESULT SUCCESS\\n'");
+    const std::string url = "http://127.0.0.1/文件 1.zip?a=\"b\"";
+    const std::string save = "C:/用户/下载 目录/文件.zip";
+    UrlDownloader downloader(url, save);
+    ASSERT_TRUE(downloader.exec());
+
+    EXPECT_EQ(TransferTest::readFile(appPath("pvl_downloader.exe.argc")), QByteArray("1\n"));
+    const QByteArray argument = TransferTest::readFile(appPath("pvl_downloader.exe.arg"));
+    QByteArray json;
+    QString error;
+    ASSERT_TRUE(ArgumentDecoder::decode(QString::fromLatin1(argument), json, error));
+    EXPECT_EQ(QString::fromUtf8(json),
+              QString::fromUtf8("{\n    \"save_filename\": \"C:/用户/下载 目录/文件.zip\",\n"
+                                "    \"url\": \"http://127.0.0.1/文件 1.zip?a=\\\"b\\\"\"\n}\n"));
+
+    // The log shows the encoded argument, before and after the run.
+    const std::string commandLine = appPath(kTool).toStdString() + " " + argument.toStdString();
+    const auto infos = log.messages(google::GLOG_INFO);
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0], commandLine);
+    EXPECT_EQ(infos[1], commandLine + "\nRESULT SUCCESS");  // glog drops the last line break
+}
+
+TEST_F(DownloaderRunnerTest, MissingToolFailsWithItsText) {
+    TransferTest::removeFromAppFolder(kTool);
+    const Outcome run = runDownloader();
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.rfind("拉起下载程序失败 ", 0), 0u) << run.error;
+    const auto errors = log.messages(google::GLOG_ERROR);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("拉起下载程序失败: " + appPath(kTool).toStdString() + " ", 0), 0u)
+        << errors[0];
+}
+
+TEST_F(DownloaderRunnerTest, ALaterRunIsJudgedByItsOwnOutput) {
+    UrlDownloader downloader("http://127.0.0.1:1/x", "/tmp/x");
+    placeStandIn("printf 'RESULT SUCCESS\\n'");
+    EXPECT_TRUE(downloader.exec());
+    placeStandIn("printf 'PROGRESS 1 2 3\\n'");
+    EXPECT_FALSE(downloader.exec());
+    EXPECT_EQ(downloader.getErrorMessage(), "下载程序意外退出");
+}
+
+TEST_F(DownloaderRunnerTest, KillBeforeExecOnlyLogs) {
+    UrlDownloader downloader("u", "s");
+    downloader.kill();
+    EXPECT_EQ(log.messages(google::GLOG_WARNING), std::vector<std::string>{"杀掉下载程序: "});
+}
+
+TEST_F(DownloaderRunnerTest, KillEndsARunningToolAndTheRunFails) {
+    placeStandIn("printf 'PROGRESS 1 2 3\\n'; exec sleep 30");
+    UrlDownloader downloader("u", "s");
+    std::thread killer([&downloader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        downloader.kill();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    const bool ok = downloader.exec();
+    killer.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(downloader.getErrorMessage(), "下载程序意外退出");
+    EXPECT_LT(timer.elapsed(), 20000);
+}
+
+TEST_F(DownloaderRunnerTest, AboutToQuitKills) {
+    UrlDownloader downloader("u", "s");
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    qApp->exec();
+    EXPECT_EQ(log.messages(google::GLOG_WARNING), std::vector<std::string>{"杀掉下载程序: "});
+}
+
+// --- The real tool against a local HTTP server ---
+
+class DownloadToolTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        files = new QTemporaryDir;
+        server = new TransferTest::ServerProcess;
+        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath("big.bin"), kBigSize, 3));
+        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath("小 文件.bin"), kSlowSize, 4));
+        QString error;
+        ASSERT_TRUE(server->start(PVL_PYTHON3,
+                                  {PVL_TEST_SERVERS_DIR "/http_server.py", files->path()}, error))
+            << qPrintable(error);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete files;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(target.isValid());
+        TransferTest::placeTool(kTool, PVL_TOOLS_DIR "/pvl_downloader.exe");
+    }
+    void TearDown() override { TransferTest::removeFromAppFolder(kTool); }
+
+    // What is left in the target's folder besides the target.
+    QStringList strayFiles(const QString& folder) {
+        return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    }
+
+    static const qint64 kBigSize = 24 * 1024 * 1024;
+    static const qint64 kSlowSize = 512 * 1024;
+    static QTemporaryDir* files;
+    static TransferTest::ServerProcess* server;
+    QTemporaryDir target;
+};
+
+QTemporaryDir* DownloadToolTest::files = nullptr;
+TransferTest::ServerProcess* DownloadToolTest::server = nullptr;
+
+TEST_F(DownloadToolTest, LargeFileArrivesWhole) {
+    const QString save = target.filePath("新 目录/sub/下载 1.bin");
+    UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("big.bin")));
+    EXPECT_EQ(strayFiles(target.filePath("新 目录/sub")), QStringList{"下载 1.bin"});
+}
+
+TEST_F(DownloadToolTest, SlowDownloadReportsProgress) {
+    // The server sends this file in small pieces over about a second.
+    const QString save = target.filePath("slow.bin");
+    UrlDownloader downloader(server->url("/slow/小 文件.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    ASSERT_TRUE(run.ok) << run.error;
+    ASSERT_GE(run.progress.size(), 2u);
+    for (size_t i = 0; i < run.progress.size(); ++i) {
+        const auto& [percent, received, total] = run.progress[i];
+        EXPECT_EQ(total, std::to_string(kSlowSize));
+        EXPECT_EQ(percent, std::stoll(received) * 100 / kSlowSize);
+        if (i > 0) {
+            EXPECT_LE(std::get<0>(run.progress[i - 1]), percent);
+        }
+    }
+}
+
+TEST_F(DownloadToolTest, NonAsciiUrlAndRedirectAreFollowed) {
+    const QString save = target.filePath("a.bin");
+    UrlDownloader downloader(server->url("/redirect/小 文件.bin").toStdString(),
+                             save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+}
+
+TEST_F(DownloadToolTest, NotFoundFailsAndKeepsTheOldFile) {
+    const QString save = target.filePath("keep.bin");
+    QFile old(save);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old content");
+    old.close();
+    UrlDownloader downloader(server->url("/files/missing.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("404"), std::string::npos) << run.error;
+    EXPECT_EQ(TransferTest::readFile(save), QByteArray("old content"));
+    EXPECT_EQ(strayFiles(target.path()), QStringList{"keep.bin"});
+
+    // A complete download then replaces it.
+    UrlDownloader again(server->url("/files/%E5%B0%8F%20%E6%96%87%E4%BB%B6.bin").toStdString(),
+                        save.toStdString());
+    ASSERT_TRUE(again.exec()) << again.getErrorMessage();
+    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+}
+
+TEST_F(DownloadToolTest, ConnectionCutMidBodyLeavesNoFile) {
+    const QString save = target.filePath("cut.bin");
+    UrlDownloader downloader(server->url("/cut/big.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_FALSE(run.error.empty());
+    EXPECT_FALSE(QFile::exists(save));
+    EXPECT_TRUE(strayFiles(target.path()).isEmpty())
+        << qPrintable(strayFiles(target.path()).join(","));
+}
+
+TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {
+    const QString save = target.filePath("x.bin");
+    // Nothing listens on the discard port here.
+    UrlDownloader downloader("http://127.0.0.1:9/x", save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("网络错误"), std::string::npos) << run.error;
+    EXPECT_FALSE(QFile::exists(save));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return TransferTest::runTests(argc, argv); }

@@ -1,0 +1,21 @@
+# The external transfer tools driven by OssUploader and UrlDownloader. Their
+# working parts (argument decoder, message writer, signer, the download and the
+# upload) sit in one library that the tests link too.
+set(transfer_dir ${CMAKE_CURRENT_SOURCE_DIR}/transfer)
+
+add_library(transfer_tool_support STATIC
+  ${transfer_dir}/argument_decoder.cpp ${transfer_dir}/argument_decoder.h
+  ${transfer_dir}/message_writer.cpp ${transfer_dir}/message_writer.h
+  ${transfer_dir}/aws_signer.cpp ${transfer_dir}/aws_signer.h
+  ${transfer_dir}/http_download.cpp ${transfer_dir}/http_download.h
+  ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h)
+target_include_directories(transfer_tool_support PUBLIC ${transfer_dir})
+target_link_libraries(transfer_tool_support PUBLIC Qt5::Core Qt5::Network)
+
+add_executable(pvl_downloader ${transfer_dir}/downloader_main.cpp)
+target_link_libraries(pvl_downloader PRIVATE transfer_tool_support)
+set_target_properties(pvl_downloader PROPERTIES OUTPUT_NAME "pvl_downloader.exe")
+
+add_executable(pvl_uploader ${transfer_dir}/uploader_main.cpp)
+target_link_libraries(pvl_uploader PRIVATE transfer_tool_support)
+set_target_properties(pvl_uploader PROPERTIES OUTPUT_NAME "pvl_uploader.exe")

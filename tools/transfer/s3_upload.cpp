@@ -1,0 +1,448 @@
+#include "s3_upload.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+
+#include "message_writer.h"
+
+namespace {
+
+const int kAttempts = 3;
+const int kRetryDelayMs = 500;
+const int kMaxParts = 10000;
+const int kMaxPoolSize = 16;
+const int kProgressIntervalMs = 200;
+// A transfer that moves no byte for this long is given up.
+const int kStallTimeoutMs = 60 * 1000;
+
+// Reads <Code> and <Message> of an S3 <Error> document. False when `body` is none.
+bool parseS3Error(const QByteArray& body, QString& code, QString& message) {
+    QXmlStreamReader xml(body);
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("Error")) return false;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("Code")) {
+            code = xml.readElementText();
+        } else if (xml.name() == QLatin1String("Message")) {
+            message = xml.readElementText();
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    return true;
+}
+
+QString describe(int status, QNetworkReply::NetworkError error, const QString& errorString,
+                 const QByteArray& body) {
+    QString code;
+    QString message;
+    if (status > 0) {
+        QString text = QString("HTTP状态 %1").arg(status);
+        if (parseS3Error(body, code, message)) {
+            if (!code.isEmpty()) text += ' ' + code;
+            if (!message.isEmpty()) text += ": " + message;
+        }
+        return text;
+    }
+    if (error == QNetworkReply::NoError) return "服务器没有响应";
+    return "网络错误: " + errorString;
+}
+
+QString findElementText(const QByteArray& body, const QString& name) {
+    QXmlStreamReader xml(body);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == name) {
+            return xml.readElementText();
+        }
+    }
+    return QString();
+}
+
+// "attachment" with the name for every browser: a plain ASCII fallback and the
+// exact UTF-8 name (RFC 6266).
+QByteArray contentDisposition(const QString& fileName) {
+    QByteArray fallback;
+    for (const QChar c : fileName) {
+        const ushort u = c.unicode();
+        fallback.append(u >= 0x20 && u < 0x7F && c != '"' && c != '\\' ? static_cast<char>(u)
+                                                                       : '_');
+    }
+    return "attachment; filename=\"" + fallback + "\"; filename*=UTF-8''" +
+           AwsSigner::uriEncode(fileName.toUtf8(), false);
+}
+
+}  // namespace
+
+UploadJob UploadJob::fromJson(const QJsonObject& job) {
+    UploadJob upload;
+    upload.accessKey = job.value("oss_ak").toString();
+    upload.secretKey = job.value("oss_sk").toString();
+    upload.bucket = job.value("oss_bucket").toString();
+    upload.endpoint = job.value("oss_endpoint").toString();
+    upload.region = job.value("oss_region").toString();
+    upload.key = job.value("oss_key").toString();
+    upload.localFilename = job.value("local_filename").toString();
+    upload.uploadFile = job.value("upload_file").toString();
+    upload.disableSsl = job.value("disable_ssl").toBool();
+    upload.forcePathStyle = job.value("s3_force_path_style").toBool();
+    upload.poolSize = job.value("pool_size").toInt(1);
+    return upload;
+}
+
+S3Upload::S3Upload(UploadJob job, MessageWriter& messages)
+    : job(std::move(job)),
+      messages(messages),
+      signer(this->job.accessKey, this->job.secretKey,
+             this->job.region.isEmpty() ? QString("us-east-1") : this->job.region) {
+    this->job.poolSize = std::max(1, std::min(this->job.poolSize, kMaxPoolSize));
+    stallTimer.setSingleShot(true);
+    stallTimer.setInterval(kStallTimeoutMs);
+    connect(&stallTimer, &QTimer::timeout, this, &S3Upload::onStalled);
+}
+
+void S3Upload::start() {
+    QString error;
+    if (!S3Target::resolve(job, target, error)) {
+        fail("ARGUMENT_ERROR", error);
+        return;
+    }
+    file.setFileName(job.localFilename);
+    if (job.localFilename.isEmpty() || QFileInfo(job.localFilename).isDir()) {
+        fail("FILE_ERROR", "本地文件不是一个文件: " + job.localFilename);
+        return;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail("FILE_ERROR", "无法打开本地文件 " + job.localFilename + ": " + file.errorString());
+        return;
+    }
+    fileSize = file.size();
+    sinceProgress.start();
+    if (fileSize <= kPartSize) {
+        putWhole();
+        return;
+    }
+    // S3 allows at most 10000 parts; larger files get larger parts.
+    const qint64 mebibyte = 1024 * 1024;
+    const qint64 needed = (fileSize + kMaxParts - 1) / kMaxParts;
+    partSize = std::max(kPartSize, (needed + mebibyte - 1) / mebibyte * mebibyte);
+    partCount = static_cast<int>((fileSize + partSize - 1) / partSize);
+    initiate();
+}
+
+bool S3Target::resolve(const UploadJob& job, S3Target& target, QString& error) {
+    if (job.bucket.isEmpty() || job.bucket.contains('/')) {
+        error = "无效的 oss_bucket: " + job.bucket;
+        return false;
+    }
+    QString key = job.key;
+    while (key.startsWith('/')) key.remove(0, 1);
+    if (key.isEmpty()) {
+        error = "无效的 oss_key: " + job.key;
+        return false;
+    }
+    QString endpointText = job.endpoint.trimmed();
+    // An endpoint with its own scheme keeps it; "disable_ssl" picks the scheme
+    // of one without.
+    if (!endpointText.contains("://")) {
+        endpointText = (job.disableSsl ? "http://" : "https://") + endpointText;
+    }
+    const QUrl endpoint(endpointText, QUrl::StrictMode);
+    const QByteArray scheme = endpoint.scheme().toLower().toLatin1();
+    if (job.endpoint.trimmed().isEmpty() || !endpoint.isValid() || endpoint.host().isEmpty() ||
+        (scheme != "http" && scheme != "https")) {
+        error = "无效的 oss_endpoint: " + job.endpoint;
+        return false;
+    }
+
+    QByteArray host = endpoint.host(QUrl::FullyEncoded).toLatin1();
+    if (!job.forcePathStyle) host = QUrl::toAce(job.bucket) + '.' + host;
+    if (host.contains(':')) host = '[' + host + ']';
+    const int defaultPort = scheme == "https" ? 443 : 80;
+    QByteArray hostHeader = host;
+    if (endpoint.port() != -1 && endpoint.port() != defaultPort) {
+        hostHeader += ':' + QByteArray::number(endpoint.port());
+    }
+
+    QString path = endpoint.path(QUrl::FullyDecoded);
+    while (path.endsWith('/')) path.chop(1);
+    if (job.forcePathStyle) path += '/' + job.bucket;
+    path += '/' + key;
+    target.scheme = scheme;
+    target.hostHeader = hostHeader;
+    target.encodedPath = AwsSigner::uriEncode(path.toUtf8(), true);
+    return true;
+}
+
+QList<QPair<QByteArray, QByteArray>> S3Upload::objectHeaders() const {
+    QList<QPair<QByteArray, QByteArray>> headers{{"Content-Type", "application/octet-stream"}};
+    if (!job.uploadFile.isEmpty()) {
+        headers.append({"Content-Disposition", contentDisposition(job.uploadFile)});
+    }
+    return headers;
+}
+
+void S3Upload::send(Call call) {
+    if (call.payloadHash.isEmpty()) call.payloadHash = AwsSigner::sha256Hex(call.body);
+
+    QByteArray wireQuery;
+    for (const auto& item : call.query) {
+        wireQuery += wireQuery.isEmpty() ? '?' : '&';
+        wireQuery += AwsSigner::uriEncode(item.first, false);
+        if (!item.second.isEmpty()) wireQuery += '=' + AwsSigner::uriEncode(item.second, false);
+    }
+    const QUrl url = QUrl::fromEncoded(
+        target.scheme + "://" + target.hostHeader + target.encodedPath + wireQuery,
+        QUrl::StrictMode);
+
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QByteArray amzDate = AwsSigner::amzDate(now);
+    const QMap<QByteArray, QByteArray> signedHeaders{{"host", target.hostHeader},
+                                                     {"x-amz-content-sha256", call.payloadHash},
+                                                     {"x-amz-date", amzDate}};
+
+    QNetworkRequest request(url);
+    // Qt would add the port even where it is the scheme's default; the signed
+    // value must be the one sent.
+    request.setRawHeader("Host", target.hostHeader);
+    request.setRawHeader("x-amz-date", amzDate);
+    request.setRawHeader("x-amz-content-sha256", call.payloadHash);
+    request.setRawHeader("Authorization",
+                         signer.authorization(call.method, target.encodedPath, call.query,
+                                              signedHeaders, call.payloadHash, now));
+    for (const auto& header : call.headers) request.setRawHeader(header.first, header.second);
+
+    QNetworkReply* reply = nullptr;
+    if (call.method == "PUT") {
+        reply = manager.put(request, call.body);
+    } else if (call.method == "POST") {
+        reply = manager.post(request, call.body);
+    } else {
+        reply = manager.sendCustomRequest(request, call.method);
+    }
+    active.insert(reply);
+    const int partNumber = call.partNumber;
+    connect(reply, &QNetworkReply::uploadProgress, this,
+            [this, partNumber](qint64 sent, qint64) { onUploadProgress(partNumber, sent); });
+    connect(reply, &QNetworkReply::downloadProgress, this, [this] { stallTimer.start(); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, call] { onReplyFinished(reply, call); });
+    stallTimer.start();
+}
+
+void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
+    active.remove(reply);
+    reply->deleteLater();
+    if (failing && !call.whileFailing) return;
+
+    Response response;
+    response.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    response.error = reply->error();
+    response.errorString = reply->errorString();
+    response.body = reply->readAll();
+    response.etag = reply->rawHeader("ETag");
+
+    const bool transient = response.status >= 500 || response.status == 429 ||
+                           (response.status == 0 && response.error != QNetworkReply::NoError &&
+                            response.error != QNetworkReply::OperationCanceledError);
+    if (transient && call.retry && call.attempt < kAttempts) {
+        Call again = call;
+        ++again.attempt;
+        sentByPart.remove(call.partNumber);
+        QTimer::singleShot(kRetryDelayMs * call.attempt, this, [this, again] {
+            if (!failing) send(again);
+        });
+        return;
+    }
+    call.handler(response);
+}
+
+void S3Upload::onUploadProgress(int partNumber, qint64 sent) {
+    stallTimer.start();
+    if (failing) return;
+    sentByPart[partNumber] = sent;
+    reportProgress(false);
+}
+
+void S3Upload::onStalled() {
+    if (!failing) {
+        fail("NETWORK_ERROR", QString("上传超时, %1 秒内没有进展").arg(kStallTimeoutMs / 1000));
+        return;
+    }
+    // Even the abort of the multipart upload hangs: give up on it too.
+    for (QNetworkReply* reply : active.values()) reply->abort();
+}
+
+void S3Upload::putWhole() {
+    const QByteArray body = file.readAll();
+    if (body.size() != fileSize) {
+        fail("FILE_ERROR", "读取本地文件失败 " + job.localFilename + ": " + file.errorString());
+        return;
+    }
+    Call call;
+    call.method = "PUT";
+    call.body = body;
+    call.headers = objectHeaders();
+    call.handler = [this](const Response& response) {
+        if (response.status / 100 != 2) {
+            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
+                 "上传失败, " + describe(response.status, response.error, response.errorString,
+                                         response.body));
+            return;
+        }
+        succeed();
+    };
+    send(call);
+}
+
+void S3Upload::initiate() {
+    Call call;
+    call.method = "POST";
+    call.query = {{"uploads", ""}};
+    call.headers = objectHeaders();
+    call.handler = [this](const Response& response) {
+        const QString id = findElementText(response.body, "UploadId");
+        if (response.status / 100 != 2 || id.isEmpty()) {
+            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
+                 "创建分片上传失败, " + describe(response.status, response.error,
+                                                 response.errorString, response.body));
+            return;
+        }
+        uploadId = id;
+        schedule();
+    };
+    send(call);
+}
+
+void S3Upload::schedule() {
+    while (!failing && partsInFlight < job.poolSize && nextPart <= partCount) {
+        putPart(nextPart++);
+    }
+}
+
+void S3Upload::putPart(int partNumber) {
+    const qint64 offset = (partNumber - 1) * partSize;
+    const qint64 length = std::min(partSize, fileSize - offset);
+    QByteArray body;
+    if (file.seek(offset)) body = file.read(length);
+    if (body.size() != length) {
+        fail("FILE_ERROR", "读取本地文件失败 " + job.localFilename + ": " + file.errorString());
+        return;
+    }
+    ++partsInFlight;
+    Call call;
+    call.method = "PUT";
+    call.query = {{"partNumber", QByteArray::number(partNumber)}, {"uploadId", uploadId.toUtf8()}};
+    call.body = body;
+    call.headers = {{"Content-Type", "application/octet-stream"}};
+    call.partNumber = partNumber;
+    call.handler = [this, partNumber, length](const Response& response) {
+        --partsInFlight;
+        if (response.status / 100 != 2 || response.etag.isEmpty()) {
+            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
+                 QString("上传分片 %1 失败, ").arg(partNumber) +
+                     (response.status / 100 == 2 ? QString("响应中没有ETag")
+                                                 : describe(response.status, response.error,
+                                                            response.errorString, response.body)));
+            return;
+        }
+        etags.insert(partNumber, response.etag);
+        sentByPart.remove(partNumber);
+        confirmedBytes += length;
+        reportProgress(false);
+        if (etags.size() == partCount) {
+            complete();
+        } else {
+            schedule();
+        }
+    };
+    send(call);
+}
+
+void S3Upload::complete() {
+    QByteArray xml = "<CompleteMultipartUpload>";
+    for (auto it = etags.constBegin(); it != etags.constEnd(); ++it) {
+        xml += "<Part><PartNumber>" + QByteArray::number(it.key()) + "</PartNumber><ETag>" +
+               QString::fromUtf8(it.value()).toHtmlEscaped().toUtf8() + "</ETag></Part>";
+    }
+    xml += "</CompleteMultipartUpload>";
+    Call call;
+    call.method = "POST";
+    call.query = {{"uploadId", uploadId.toUtf8()}};
+    call.body = xml;
+    call.headers = {{"Content-Type", "application/xml"}};
+    call.handler = [this](const Response& response) {
+        // The store may answer 200 and still report an error in the body.
+        QString code;
+        QString message;
+        if (response.status / 100 != 2 || parseS3Error(response.body, code, message)) {
+            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
+                 "完成分片上传失败, " + describe(response.status, response.error,
+                                                 response.errorString, response.body));
+            return;
+        }
+        succeed();
+    };
+    send(call);
+}
+
+void S3Upload::reportProgress(bool force) {
+    if (!force && sinceProgress.elapsed() < kProgressIntervalMs) return;
+    sinceProgress.start();
+    qint64 sent = confirmedBytes;
+    for (const qint64 partSent : sentByPart) sent += partSent;
+    // Parts sent again after a failure would move the figure backwards.
+    reportedBytes = std::min(fileSize, std::max(reportedBytes, sent));
+    const int percent = fileSize > 0 ? static_cast<int>(reportedBytes * 100 / fileSize) : 100;
+    messages.progress({QString::number(percent),
+                       QString::number(reportedBytes) + '/' + QString::number(fileSize)});
+}
+
+void S3Upload::fail(const QString& status, const QString& message) {
+    if (failing || done) return;
+    failing = true;
+    failureStatus = status;
+    failureMessage = message;
+    for (QNetworkReply* reply : active.values()) reply->abort();
+    if (uploadId.isEmpty()) {
+        finishFailure();
+        return;
+    }
+    // Parts already stored cost space until the multipart upload is aborted.
+    Call call;
+    call.method = "DELETE";
+    call.query = {{"uploadId", uploadId.toUtf8()}};
+    call.retry = false;
+    call.whileFailing = true;
+    call.handler = [this](const Response& response) {
+        if (response.status / 100 != 2) {
+            failureMessage +=
+                "; 取消分片上传也失败, " +
+                describe(response.status, response.error, response.errorString, response.body);
+        }
+        finishFailure();
+    };
+    send(call);
+}
+
+void S3Upload::finishFailure() {
+    if (done) return;
+    done = true;
+    stallTimer.stop();
+    messages.failure(failureStatus, failureMessage);
+    emit finished();
+}
+
+void S3Upload::succeed() {
+    if (done || failing) return;
+    done = true;
+    ok = true;
+    stallTimer.stop();
+    reportedBytes = fileSize;
+    reportProgress(true);
+    messages.success();
+    emit finished();
+}
