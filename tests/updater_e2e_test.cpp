@@ -723,13 +723,21 @@ TEST_F(UpdaterTest, LauncherStartsAWorkerThatDoesTheWholeJob) {
 
 // --- A worker killed part-way through a hot update ---
 
-// Enough small files that extraction and the moves take a while.
+// Enough small files that extraction and the moves take a while. Half the
+// folders also hold a file of the user's, so they are merged file by file; the
+// others are swapped whole.
 Tree largeTree(const QByteArray& version, int files) {
     Tree tree;
     for (int i = 0; i < files; ++i) {
         tree[QString("bulk/d%1/f%2.bin").arg(i % 20).arg(i)] =
             version + QByteArray(1000 + (i * 37) % 3000, static_cast<char>('a' + i % 26));
     }
+    return tree;
+}
+
+Tree userFiles() {
+    Tree tree;
+    for (int d = 0; d < 20; d += 2) tree[QString("bulk/d%1/user.cfg").arg(d)] = "user's own";
     return tree;
 }
 
@@ -744,19 +752,25 @@ class InterruptedUpdateTest : public UpdaterTest,
                               public ::testing::WithParamInterface<KillPoint> {};
 
 TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
-    const Tree version1 = merged(kVersion1, largeTree("v1", 1500));
-    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 1500));
+    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
+    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
     writeTree(app, version1);
     stageHotUpdate(zipOf(version2));
 
     QProcess worker;
     start(worker, {"runas"}, environment());
     ASSERT_TRUE(worker.waitForStarted());
-    const bool reached = waitFor(
-        [&] { return GetParam().reached(update()) || worker.state() == QProcess::NotRunning; },
-        kRunTimeoutMs);
-    const bool killed = reached && worker.state() != QProcess::NotRunning;
-    if (killed) killTree(worker.processId());
+    // Polled every millisecond: some states last only a few.
+    bool killed = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
+        if (GetParam().reached(update())) {
+            killTree(worker.processId());
+            killed = true;
+            break;
+        }
+    }
     worker.waitForFinished();
     std::cout << "[ killed at " << GetParam().name << ": " << (killed ? "yes" : "finished first")
               << " ]" << std::endl;
