@@ -1,0 +1,175 @@
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QThread>
+
+#include <glog/logging.h>
+
+#include <cstdlib>
+
+#include "display.h"
+#include "elevation.h"
+#include "filepath.h"
+#include "hot_update_installer.h"
+#include "logger.h"
+#include "singleton_program.h"
+#include "utils.h"
+#include "zipper.h"
+
+namespace {
+
+const QString kRunAs = "runas";
+const QString kRestart = "restart";
+const QString kGuardKey = "Pavlune.exe";
+const QString kTrayProgram = "PavluneSystemTrayIcon.exe";
+constexpr unsigned long kRestartPauseMs = 1500;
+
+// Starts the tray program elevated; its first argument is always "runas".
+void startSystemTrayIcon(const QStringList& arguments) {
+    const QString parameters = QString("runas %1").arg(arguments.join(" "));
+    Elevation::runAs(kTrayProgram.toStdString(), parameters.toStdString());
+}
+
+// A staged full installer is started and takes over: the process then ends here.
+void tryFullInstaller() {
+    const QString installer = Filepath::join({QDir::tempPath(), "pvl_update_install.exe"});
+    const QString sidecar = Filepath::join({QDir::tempPath(), "pvl_update_install.dat"});
+    if (!Filepath::exists(installer) || !Filepath::exists(sidecar)) {
+        LOG(INFO) << "没有发现更新安装包";
+        return;
+    }
+    QString error;
+    QString expected;
+    if (!Utils::readSimpleFile(sidecar, error, expected)) {
+        LOG(WARNING) << "文件读取失败: " << sidecar.toStdString();
+        return;
+    }
+    QString md5;
+    if (!Filepath::fileMd5(md5, installer)) {
+        LOG(WARNING) << "计算文件md5失败: " << installer.toStdString();
+        return;
+    }
+    const bool matches = md5 == expected;
+    LOG(INFO) << "MD5验证结果 " << md5.toStdString() << " " << expected.toStdString() << " "
+              << matches;
+    if (!matches) return;
+
+    const QString target = Filepath::join({Filepath::dir(installer), "pvl_install.exe"});
+    LOG(INFO) << "删除文件 " << target.toStdString() << " " << Filepath::remove(target);
+    if (!Filepath::rename(installer, target)) {
+        LOG(ERROR) << "更新包重命名失败: " << installer.toStdString() << " => "
+                   << target.toStdString();
+        return;
+    }
+    // A download carries no execute permission where files have one; on Windows
+    // this changes nothing.
+    QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::ExeOwner);
+    // Started as a program rather than as a command line, so that a temporary
+    // folder with a blank in its path still works.
+    const bool started = QProcess::startDetached(target, {});
+    LOG(INFO) << "启动程序 " << target.toStdString() << " " << started;
+    if (started) std::exit(0);
+}
+
+// Extracts a verified hot-update package over the application folder, then
+// removes the package and its sidecar whatever the outcome.
+void tryHotUpdate() {
+    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString updateDir = Filepath::join({appDir, "update"});
+    const QString package = Filepath::join({appDir, "update", "pkg"});
+    const QString sidecar = Filepath::join({appDir, "update", "dat"});
+
+    HotUpdateInstaller installer(appDir, updateDir);
+    if (installer.hasLeftovers()) {
+        // An earlier run was killed part-way: its package is still here and is
+        // applied again once the application folder is as it was.
+        const bool recovered = installer.recover();
+        LOG(WARNING) << "恢复中断的热更新: " << recovered << " "
+                     << installer.errorMessage().toStdString();
+        if (!recovered) return;
+    }
+
+    if (!Filepath::exists(package) || !Filepath::exists(sidecar)) {
+        LOG(INFO) << "没有发现热更新包";
+        return;
+    }
+    QString error;
+    QString expected;
+    if (!Utils::readSimpleFile(sidecar, error, expected)) {
+        LOG(WARNING) << "文件读取失败: " << sidecar.toStdString();
+        return;
+    }
+    QString md5;
+    if (!Filepath::fileMd5(md5, package)) {
+        LOG(WARNING) << "计算文件md5失败: " << package.toStdString();
+        return;
+    }
+    const bool matches = md5 == expected;
+    LOG(INFO) << "MD5验证结果 " << md5.toStdString() << " " << expected.toStdString() << " "
+              << matches;
+    if (!matches) return;
+
+    // Extracted into a staging folder first: a package that fails part-way (an
+    // encrypted or damaged entry) would otherwise have truncated installed files.
+    bool installed = installer.prepare();
+    {
+        Zipper zipper(package, installer.stagingDir(), "zip");
+        installed = installed && zipper.uncompress();
+        if (installed) installed = installer.install();
+        if (!installer.errorMessage().isEmpty()) {
+            LOG(WARNING) << installer.errorMessage().toStdString();
+        }
+        installer.cleanUp();
+        LOG(INFO) << "解压缩更新包: " << installed;
+        LOG(INFO) << "删除文件: " << package.toStdString() << Filepath::remove(package);
+        LOG(INFO) << "删除文件: " << sidecar.toStdString() << Filepath::remove(sidecar);
+    }
+}
+
+void checkUpdate() {
+    // The tray program's executable cannot be opened for writing while it runs.
+    if (Filepath::fileBeingUsed(kTrayProgram)) return;
+    tryFullInstaller();
+    tryHotUpdate();
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // The updater shows no window, yet it keeps the GUI application object, with
+    // the argument handling that comes with it. On a machine without a display
+    // the offscreen platform plugin stands in for the default one, which would
+    // abort; the choice is dropped from the environment again at once, so the
+    // programs started below inherit the environment the updater was given.
+    const bool offscreen = Display::chooseOffscreenPlatformIfNoDisplay();
+    QApplication app(argc, argv);
+    if (offscreen) qunsetenv("QT_QPA_PLATFORM");
+
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2 || arguments.at(1) != kRunAs) {
+        const QString parameters = QString("runas %1").arg(arguments.join(" "));
+        Elevation::runAs(QCoreApplication::applicationName().toStdString(),
+                         parameters.toStdString());
+        return 0;
+    }
+
+    SingletonProgram guard(kGuardKey);
+    if (guard.isRunning()) return 0;
+
+    Logger::init("updater", 0);
+
+    if (arguments.last() == kRestart) {
+        QThread::msleep(kRestartPauseMs);
+        Utils::runSimpleCommand("taskkill", {"/f", "/im", kTrayProgram});
+        Utils::runSimpleCommand("taskkill", {"/f", "/im", "pvl_*"});
+        checkUpdate();
+        startSystemTrayIcon({kRestart});
+    } else {
+        checkUpdate();
+        startSystemTrayIcon({});
+    }
+    return 0;
+}

@@ -1,0 +1,232 @@
+#include "hot_update_installer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Tree = QMap<QString, QByteArray>;  // relative path -> content; links as "-> target"
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(content);
+}
+
+void writeTree(const QString& root, const Tree& tree) {
+    for (auto it = tree.begin(); it != tree.end(); ++it)
+        writeFile(root + "/" + it.key(), it.value());
+}
+
+// Every file and link below `root` with its content, hidden ones included.
+Tree readTree(const QString& root) {
+    Tree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString relative = QDir(root).relativeFilePath(info.filePath());
+        if (info.isSymLink()) {
+            tree[relative] = "-> " + info.symLinkTarget().toUtf8();
+        } else if (info.isFile()) {
+            QFile file(info.filePath());
+            file.open(QIODevice::ReadOnly);
+            tree[relative] = file.readAll();
+        }
+    }
+    return tree;
+}
+
+QStringList entryNames(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+class HotUpdateInstallerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        app = root.path() + "/app folder ü";
+        work = app + "/update";
+        ASSERT_TRUE(QDir().mkpath(work));
+    }
+
+    // The installed application, the update folder left out.
+    Tree installed() {
+        Tree tree = readTree(app);
+        for (const QString& key : tree.keys()) {
+            if (key.startsWith("update/")) tree.remove(key);
+        }
+        return tree;
+    }
+
+    QTemporaryDir root;
+    QString app;
+    QString work;
+};
+
+// plugins/ is replaced whole (swapped as one folder), bin/ file by file.
+const Tree kVersion1 = {{"a.txt", "a1"},           {"plugins/a.dll", "pa1"},
+                        {"plugins/b.dll", "pb1"},  {"bin/tool.exe", "tool1"},
+                        {"bin/keep.dll", "keep1"}, {".hidden", "hidden1"}};
+const Tree kVersion2 = {{"a.txt", "a2 longer"},        {"plugins/a.dll", "pa2"},
+                        {"plugins/b.dll", "pb2"},      {"plugins/c.dll", "pc2"},
+                        {"bin/tool.exe", "tool2"},     {"bin/new.dll", "new2"},
+                        {"docs/readme.md", "readme2"}, {".hidden", "hidden2"}};
+
+TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders) {
+    writeTree(app, kVersion1);
+    HotUpdateInstaller installer(app, work);
+    EXPECT_FALSE(installer.hasLeftovers());
+    ASSERT_TRUE(installer.prepare());
+    writeTree(installer.stagingDir(), kVersion2);
+    ASSERT_TRUE(QFile::link("a.txt", installer.stagingDir() + "/link"));
+
+    ASSERT_TRUE(installer.install()) << installer.errorMessage().toStdString();
+    installer.cleanUp();
+
+    Tree expected = kVersion2;
+    expected["bin/keep.dll"] = "keep1";
+    expected["link"] = "-> " + QFileInfo(app + "/a.txt").absoluteFilePath().toUtf8();
+    EXPECT_EQ(installed(), expected);
+    EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
+    EXPECT_FALSE(installer.hasLeftovers());
+}
+
+TEST_F(HotUpdateInstallerTest, PrepareEmptiesAStagingFolderLeftBehind) {
+    HotUpdateInstaller installer(app, work);
+    writeFile(installer.stagingDir() + "/stale.txt", "stale");
+    ASSERT_TRUE(installer.prepare());
+    EXPECT_TRUE(entryNames(installer.stagingDir()).isEmpty());
+}
+
+// A move that fails part-way (here an entry whose place is taken by a folder)
+// must put back every file already replaced and take out every file added.
+struct BlockedCase {
+    const char* name;
+    Tree staged;
+    Tree blocker;  // written into the application folder on top of version 1
+    QString blockedFolder;
+};
+
+void PrintTo(const BlockedCase& c, std::ostream* out) { *out << c.name; }
+
+class BlockedInstallTest : public HotUpdateInstallerTest,
+                           public ::testing::WithParamInterface<BlockedCase> {};
+
+TEST_P(BlockedInstallTest, LeavesEveryInstalledFileAsItWas) {
+    writeTree(app, kVersion1);
+    writeTree(app, GetParam().blocker);
+    if (!GetParam().blockedFolder.isEmpty()) {
+        ASSERT_TRUE(QDir(app).mkpath(GetParam().blockedFolder));
+    }
+    const Tree before = installed();
+
+    HotUpdateInstaller installer(app, work);
+    ASSERT_TRUE(installer.prepare());
+    writeTree(installer.stagingDir(), GetParam().staged);
+    EXPECT_FALSE(installer.install());
+    EXPECT_FALSE(installer.errorMessage().isEmpty());
+    installer.cleanUp();
+
+    EXPECT_EQ(installed(), before);
+    EXPECT_TRUE(QFileInfo(app + "/" + GetParam().blockedFolder).isDir());
+    EXPECT_FALSE(QFileInfo::exists(app + "/docs"));
+    EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BlockedInstallTest,
+    ::testing::Values(
+        // Sorted by name: a.txt and bin/ are replaced before zz.txt is reached.
+        BlockedCase{"FolderInPlaceOfAFile",
+                    [] {
+                        Tree t = kVersion2;
+                        t["zz.txt"] = "zz2";
+                        return t;
+                    }(),
+                    {},
+                    "zz.txt"},
+        BlockedCase{"FileInPlaceOfAFolder",
+                    [] {
+                        Tree t = kVersion2;
+                        t["zz/inner.txt"] = "inner2";
+                        return t;
+                    }(),
+                    {{"zz", "a file where the update has a folder"}},
+                    ""},
+        BlockedCase{"EntryInTheWorkFolders",
+                    [] {
+                        Tree t = kVersion2;
+                        t["update/replaced/x"] = "x";
+                        return t;
+                    }(),
+                    {},
+                    ""}),
+    [](const ::testing::TestParamInfo<BlockedCase>& info) { return info.param.name; });
+
+// States an install killed part-way can leave; recover() must bring back
+// version 1 whichever it is.
+TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
+    writeTree(app, kVersion1);
+    HotUpdateInstaller installer(app, work);
+    // a.txt: moved aside, the new one not yet moved in.
+    writeFile(work + "/replaced/a.txt", "a1");
+    QFile::remove(app + "/a.txt");
+    // bin/tool.exe: moved aside and replaced.
+    writeFile(work + "/replaced/bin/tool.exe", "tool1");
+    writeFile(app + "/bin/tool.exe", "tool2");
+    // plugins/: swapped whole; the new folder holds a file the old one had not.
+    QDir(app + "/plugins").removeRecursively();
+    writeFile(work + "/replaced/plugins/a.dll", "pa1");
+    writeFile(work + "/replaced/plugins/b.dll", "pb1");
+    writeTree(app, {{"plugins/a.dll", "pa2"}, {"plugins/b.dll", "pb2"}, {"plugins/c.dll", "pc2"}});
+    // docs/: added by the update; the staging folder still holds the rest.
+    writeFile(app + "/docs/readme.md", "readme2");
+    writeFile(work + "/staging/.hidden", "hidden2");
+    writeFile(work + "/obsolete/old.txt", "old");
+
+    EXPECT_TRUE(installer.hasLeftovers());
+    ASSERT_TRUE(installer.recover()) << installer.errorMessage().toStdString();
+
+    Tree expected = kVersion1;
+    expected["docs/readme.md"] = "readme2";  // applied again by the next install
+    expected["plugins/c.dll"] = "pc2";
+    EXPECT_EQ(installed(), expected);
+    EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
+    EXPECT_FALSE(installer.hasLeftovers());
+}
+
+TEST_F(HotUpdateInstallerTest, RecoverKeepsWhatItCannotRestore) {
+    writeTree(app, kVersion1);
+    writeFile(work + "/replaced/bin", "a file whose place is now a folder");
+    HotUpdateInstaller installer(app, work);
+    EXPECT_FALSE(installer.recover());
+    EXPECT_FALSE(installer.errorMessage().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(work + "/replaced/bin"));
+    EXPECT_EQ(installed(), kVersion1);
+}
+
+TEST_F(HotUpdateInstallerTest, FinishedInstallIsNotRolledBackByALaterRecover) {
+    writeTree(app, kVersion1);
+    // Moved-aside files of an earlier finished install that could not be deleted.
+    writeFile(work + "/obsolete/a.txt", "a0");
+    HotUpdateInstaller installer(app, work);
+    ASSERT_TRUE(installer.prepare());
+    writeTree(installer.stagingDir(), kVersion2);
+    ASSERT_TRUE(installer.install());
+    installer.cleanUp();
+    EXPECT_TRUE(installer.recover());
+    EXPECT_EQ(installed().value("a.txt"), "a2 longer");
+    EXPECT_TRUE(entryNames(work).isEmpty());
+}
+
+}  // namespace

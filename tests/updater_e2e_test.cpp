@@ -1,0 +1,887 @@
+// The real updater binary, run as a child process in a fresh application
+// folder with the real 7-Zip as "7z/pvl_7z.exe" and recording stand-ins for the
+// tray program and "taskkill".
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <functional>
+
+// Readable failure messages for Qt's strings.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+void PrintTo(const QByteArray& bytes, std::ostream* out) {
+    *out << '"' << bytes.left(200).toStdString() << (bytes.size() > 200 ? "…" : "") << '"';
+}
+
+namespace {
+
+constexpr int kRunTimeoutMs = 60000;
+constexpr int kDetachedStartTimeoutMs = 20000;
+
+using Tree = QMap<QString, QByteArray>;  // relative path -> content
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+    return file.readAll();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(content), content.size());
+}
+
+void writeTree(const QString& root, const Tree& tree) {
+    for (auto it = tree.begin(); it != tree.end(); ++it)
+        writeFile(root + "/" + it.key(), it.value());
+}
+
+Tree readTree(const QString& root, const QStringList& skip = {}) {
+    Tree tree;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = QDir(root).relativeFilePath(it.next());
+        bool skipped = false;
+        for (const QString& prefix : skip) skipped = skipped || relative.startsWith(prefix);
+        if (!skipped) tree[relative] = readAll(it.filePath());
+    }
+    return tree;
+}
+
+QStringList entryNames(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                  QDir::NoDotAndDotDot);
+}
+
+QString md5Of(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs) return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Processes whose parent is `pid`, from /proc.
+QList<qint64> childrenOf(qint64 pid) {
+    QList<qint64> children;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 candidate = entry.toLongLong(&numeric);
+        if (!numeric) continue;
+        const QByteArray stat = readAll("/proc/" + entry + "/stat");
+        // The command name in parentheses may hold blanks: fields follow the last ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == pid) children << candidate;
+    }
+    return children;
+}
+
+// Ends a process and everything it started as a power cut would: all of them
+// frozen first, so none runs on after another has died.
+void killTree(qint64 pid) {
+    QList<qint64> all{pid};
+    for (int i = 0; i < all.size(); ++i) {
+        kill(static_cast<pid_t>(all.at(i)), SIGSTOP);
+        all << childrenOf(all.at(i));
+    }
+    for (qint64 p : all) kill(static_cast<pid_t>(p), SIGKILL);
+}
+
+// Processes whose executable lies at `path` or, for a folder, below it.
+QList<qint64> processesRunning(const QString& path) {
+    QList<qint64> found;
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric) continue;
+        const QString executable = QFileInfo("/proc/" + entry + "/exe").symLinkTarget();
+        if (executable == wanted || executable.startsWith(wanted + "/")) found << pid;
+    }
+    return found;
+}
+
+void killProcessesOf(const QString& path) {
+    for (qint64 pid : processesRunning(path)) kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+// One start recorded by the start recorder.
+struct Start {
+    qint64 msecs = 0;
+    QString workingDir;
+    QStringList arguments;
+};
+
+QList<Start> startsRecordedBy(const QString& program) {
+    QList<Start> starts;
+    const QList<QByteArray> lines = readAll(program + ".record").split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty()) continue;
+        const QStringList fields = QString::fromUtf8(line).split('\t');
+        starts.append({fields.value(0).toLongLong(), fields.value(1), fields.mid(2)});
+    }
+    return starts;
+}
+
+struct UpdaterRun {
+    int exitCode = -1;
+    bool finished = false;
+    qint64 startMsecs = 0;
+    QByteArray standardError;
+};
+
+class UpdaterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(makeAppFolder("tmp")); }
+
+    // Programs a worker started detached may still be on their way; none may
+    // outlive the test or write into its folder while it is removed.
+    void TearDown() override {
+        if (!root.isValid()) return;
+        waitFor([&] { return processesRunning(root.path()).isEmpty(); }, kDetachedStartTimeoutMs);
+        killProcessesOf(root.path());
+    }
+
+    // The application folder holds a blank and a non-ASCII letter, as user names do.
+    void makeAppFolder(const QString& tempName) {
+        ASSERT_TRUE(root.isValid());
+        app = root.path() + "/Pavlune ü";
+        temp = root.path() + "/" + tempName;
+        ASSERT_TRUE(QDir().mkpath(app + "/7z"));
+        ASSERT_TRUE(QDir().mkpath(temp));
+        // A copy, not a link: the updater finds its folder from its own executable.
+        ASSERT_TRUE(QFile::copy(UPDATER_BIN, app + "/updater"));
+        const QString sevenZip = QStandardPaths::findExecutable("7zz");
+        ASSERT_FALSE(sevenZip.isEmpty()) << "7zz is missing (Debian package 7zip)";
+        ASSERT_TRUE(QFile::link(sevenZip, app + "/7z/pvl_7z.exe"));
+        ASSERT_TRUE(QFile::copy(START_RECORDER_BIN, tray()));
+        ASSERT_TRUE(QFile::copy(START_RECORDER_BIN, app + "/taskkill"));
+    }
+
+    QString tray() const { return app + "/PavluneSystemTrayIcon.exe"; }
+    QString update() const { return app + "/update"; }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // A machine without any display.
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("TMPDIR", temp);
+        return env;
+    }
+
+    void start(QProcess& process, const QStringList& arguments,
+               const QProcessEnvironment& env) const {
+        process.setProgram(app + "/updater");
+        process.setArguments(arguments);
+        process.setWorkingDirectory(app);
+        process.setProcessEnvironment(env);
+        process.start();
+    }
+
+    UpdaterRun runUpdater(const QStringList& arguments) {
+        return runUpdater(arguments, environment());
+    }
+
+    UpdaterRun runUpdater(const QStringList& arguments, const QProcessEnvironment& env) {
+        UpdaterRun run;
+        run.startMsecs = QDateTime::currentMSecsSinceEpoch();
+        QProcess process;
+        start(process, arguments, env);
+        run.finished = process.waitForFinished(kRunTimeoutMs);
+        if (!run.finished) process.kill();
+        run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.standardError = process.readAllStandardError();
+        return run;
+    }
+
+    // A worker run that must end with 0.
+    void runWorker(const QStringList& extra = {}) {
+        const UpdaterRun run = runUpdater(QStringList{"runas"} + extra);
+        ASSERT_TRUE(run.finished);
+        ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
+    }
+
+    QStringList infoLogFiles() const {
+        return QDir(app + "/log").entryList({"UPDATER_I_*.LOG"}, QDir::Files, QDir::Name);
+    }
+
+    // The messages of the INFO log, glog's header and line heads cut off.
+    QStringList logMessages() const {
+        const QStringList files = infoLogFiles();
+        if (files.isEmpty()) return {};
+        QStringList messages;
+        QStringList lines = QString::fromUtf8(readAll(app + "/log/" + files.last())).split('\n');
+        if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();  // the final line feed
+        for (const QString& line : lines) {
+            const int head = line.indexOf("] ");
+            if (line.size() > 1 && QString("IWEF").contains(line.at(0)) && line.at(1).isDigit() &&
+                head > 0) {
+                messages << line.mid(head + 2);
+            } else if (!messages.isEmpty() && !line.startsWith("Log ") &&
+                       !line.startsWith("Running ")) {
+                messages.last() += "\n" + line;  // a message that holds line breaks
+            }
+        }
+        return messages;
+    }
+
+    // Packs `tree` into a zip with the real 7-Zip and returns its bytes.
+    QByteArray zipOf(const Tree& tree, const QStringList& extraSwitches = {}) {
+        QTemporaryDir source;
+        writeTree(source.path(), tree);
+        const QString zip = source.path() + ".zip";
+        QProcess sevenZip;
+        sevenZip.setWorkingDirectory(source.path());
+        sevenZip.start("7zz", QStringList{"a", "-tzip"} + extraSwitches + QStringList{zip, "."});
+        sevenZip.waitForFinished(kRunTimeoutMs);
+        const QByteArray bytes = readAll(zip);
+        QFile::remove(zip);
+        return bytes;
+    }
+
+    void stageHotUpdate(const QByteArray& package) {
+        stageHotUpdate(package, md5Of(package).toUtf8());
+    }
+    void stageHotUpdate(const QByteArray& package, const QByteArray& sidecar) {
+        writeFile(update() + "/pkg", package);
+        writeFile(update() + "/dat", sidecar);
+    }
+
+    QString versionLine() const { return "版本: 5.1.0.5"; }
+
+    // Waits for the worker's detached start of the tray program.
+    QList<Start> trayStarts(int expected = 1) {
+        waitFor([&] { return startsRecordedBy(tray()).size() >= expected; },
+                kDetachedStartTimeoutMs);
+        return startsRecordedBy(tray());
+    }
+
+    QTemporaryDir root;
+    QString app;
+    QString temp;
+};
+
+const Tree kVersion1 = {{"Pavlune.dll", "v1 main library"},
+                        {"plugins/pvl_a.dll", "v1 plugin a"},
+                        {"data/keep.txt", "untouched by the update"}};
+const Tree kVersion2 = {{"Pavlune.dll", "v2 main library, longer than before"},
+                        {"plugins/pvl_a.dll", "v2 plugin a"},
+                        {"plugins/pvl_b.dll", "v2 new plugin b"},
+                        {"字体/新.txt", "v2 non-ASCII names"}};
+
+Tree merged(Tree base, const Tree& update) {
+    for (auto it = update.begin(); it != update.end(); ++it) base[it.key()] = it.value();
+    return base;
+}
+
+const QStringList kNotInstalled = {"updater", "7z/", "log/", "update/", "PavluneSystemTrayIcon.exe",
+                                   "taskkill"};
+
+// --- Normal mode ---
+
+TEST_F(UpdaterTest, NothingStagedLogsBothAbsencesAndStartsTheTray) {
+    writeTree(app, kVersion1);
+    runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    const QList<Start> starts = trayStarts();
+    ASSERT_EQ(starts.size(), 1);
+    EXPECT_EQ(starts.at(0).arguments, QStringList{"runas"});
+    EXPECT_EQ(starts.at(0).workingDir, app);
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(startsRecordedBy(app + "/taskkill").isEmpty());
+}
+
+TEST_F(UpdaterTest, InUseGateCreatesNoTrayProgramFile) {
+    QFile::remove(tray());
+    runWorker();
+    EXPECT_FALSE(QFileInfo::exists(tray()));
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+}
+
+TEST_F(UpdaterTest, CorrectHotUpdateIsExtractedAndBothFilesRemoved) {
+    writeTree(app, kVersion1);
+    const QByteArray package = zipOf(kVersion2);
+    stageHotUpdate(package);
+    runWorker();
+
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+    const QStringList log = logMessages();
+    const QString md5 = md5Of(package);
+    EXPECT_TRUE(log.contains("MD5验证结果 " + md5 + " " + md5 + " 1"));
+    const int extracted = log.indexOf("解压缩更新包: 1");
+    ASSERT_GE(extracted, 0) << log.join("\n").toStdString();
+    EXPECT_EQ(log.mid(extracted), QStringList({"解压缩更新包: 1", "删除文件: " + update() + "/pkg1",
+                                               "删除文件: " + update() + "/dat1"}));
+    EXPECT_EQ(trayStarts().size(), 1);
+}
+
+struct SidecarCase {
+    const char* name;
+    std::function<QByteArray(const QString& md5)> sidecar;
+};
+
+void PrintTo(const SidecarCase& c, std::ostream* out) { *out << c.name; }
+
+class SidecarTest : public UpdaterTest, public ::testing::WithParamInterface<SidecarCase> {};
+
+TEST_P(SidecarTest, MismatchLeavesEverythingInPlace) {
+    writeTree(app, kVersion1);
+    const QByteArray package = zipOf(kVersion2);
+    const QString md5 = md5Of(package);
+    const QByteArray sidecar = GetParam().sidecar(md5);
+    stageHotUpdate(package, sidecar);
+    runWorker();
+
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_EQ(readAll(update() + "/pkg"), package);
+    EXPECT_EQ(readAll(update() + "/dat"), sidecar);
+    const QStringList log = logMessages();
+    EXPECT_EQ(log.last(), "MD5验证结果 " + md5 + " " + QString::fromUtf8(sidecar) + " 0");
+    EXPECT_EQ(trayStarts().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sidecars, SidecarTest,
+    ::testing::Values(
+        SidecarCase{"UpperCase", [](const QString& md5) { return md5.toUpper().toUtf8(); }},
+        SidecarCase{"TrailingLineBreak", [](const QString& md5) { return md5.toUtf8() + "\n"; }},
+        SidecarCase{"Empty", [](const QString&) { return QByteArray(); }}),
+    [](const ::testing::TestParamInfo<SidecarCase>& info) { return info.param.name; });
+
+TEST_F(UpdaterTest, SidecarOfTenMegabytesIsRefusedQuickly) {
+    writeTree(app, kVersion1);
+    const QByteArray package = zipOf(kVersion2);
+    stageHotUpdate(package, QByteArray(10 * 1024 * 1024, 'f'));
+    runWorker();
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(QFileInfo::exists(update() + "/pkg"));
+    EXPECT_EQ(QFileInfo(update() + "/dat").size(), 10 * 1024 * 1024);
+    EXPECT_TRUE(logMessages().last().startsWith("MD5验证结果 " + md5Of(package) + " ffff"));
+}
+
+TEST_F(UpdaterTest, PackageThatIsAFolderIsNotDigested) {
+    writeTree(app, kVersion1);
+    ASSERT_TRUE(QDir().mkpath(update() + "/pkg"));
+    writeFile(update() + "/dat", md5Of("").toUtf8());
+    runWorker();
+    EXPECT_EQ(logMessages().last(), "计算文件md5失败: " + update() + "/pkg");
+    EXPECT_TRUE(QFileInfo(update() + "/pkg").isDir());
+    EXPECT_TRUE(QFileInfo::exists(update() + "/dat"));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+}
+
+// Packages the tool cannot extract, or not wholly: the installed files stay
+// byte-identical and the package is removed all the same.
+struct BrokenPackageCase {
+    const char* name;
+    std::function<QByteArray(UpdaterTest&)> package;
+};
+
+void PrintTo(const BrokenPackageCase& c, std::ostream* out) { *out << c.name; }
+
+class BrokenPackageTest : public UpdaterTest,
+                          public ::testing::WithParamInterface<BrokenPackageCase> {
+public:
+    // The test body's access to the fixture's protected packer.
+    static QByteArray zip(UpdaterTest& test, const Tree& tree, const QStringList& switches) {
+        return static_cast<BrokenPackageTest&>(test).zipOf(tree, switches);
+    }
+};
+
+TEST_P(BrokenPackageTest, LeavesInstalledFilesIntactAndRemovesThePackage) {
+    writeTree(app, kVersion1);
+    stageHotUpdate(GetParam().package(*this));
+    const UpdaterRun run = runUpdater({"runas"});
+    ASSERT_TRUE(run.finished) << "the worker hangs";
+    EXPECT_EQ(run.exitCode, 0);
+
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    const QStringList log = logMessages();
+    const int extracted = log.indexOf("解压缩更新包: 0");
+    ASSERT_GE(extracted, 0) << log.join("\n").toStdString();
+    EXPECT_EQ(log.mid(log.size() - 2),
+              QStringList({"删除文件: " + update() + "/pkg1", "删除文件: " + update() + "/dat1"}));
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+    EXPECT_EQ(trayStarts().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, BrokenPackageTest,
+    ::testing::Values(
+        BrokenPackageCase{"NotAnArchive",
+                          [](UpdaterTest&) { return QByteArray("this is no zip archive"); }},
+        BrokenPackageCase{"Encrypted",
+                          [](UpdaterTest& test) {
+                              return BrokenPackageTest::zip(test, kVersion2, {"-psecret"});
+                          }},
+        BrokenPackageCase{"OneDamagedEntry",
+                          [](UpdaterTest& test) {
+                              // Stored entries: flipping a byte of the last file's
+                              // data breaks its CRC only.
+                              Tree tree = kVersion2;
+                              tree["zz_last.txt"] = QByteArray(4096, 'z');
+                              QByteArray zip = BrokenPackageTest::zip(test, tree, {"-mx0"});
+                              const int data = zip.lastIndexOf(QByteArray(64, 'z'));
+                              if (data >= 0) zip[data + 10] = 'Y';
+                              return zip;
+                          }}),
+    [](const ::testing::TestParamInfo<BrokenPackageCase>& info) { return info.param.name; });
+
+TEST_F(UpdaterTest, MoveThatFailsPartWayRestoresEveryReplacedFile) {
+    writeTree(app, kVersion1);
+    // The update's last entry finds a folder in its place.
+    Tree tree = kVersion2;
+    tree["zz_last.txt"] = "cannot replace a folder";
+    ASSERT_TRUE(QDir().mkpath(app + "/zz_last.txt/inside"));
+    stageHotUpdate(zipOf(tree));
+    runWorker();
+
+    EXPECT_EQ(readTree(app, kNotInstalled + QStringList{"zz_last.txt"}), kVersion1);
+    EXPECT_TRUE(QFileInfo(app + "/zz_last.txt/inside").isDir());
+    EXPECT_TRUE(logMessages().contains("解压缩更新包: 0"));
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
+TEST_F(UpdaterTest, ArchiveEntriesCannotEscapeTheApplicationFolder) {
+    writeTree(app, kVersion1);
+    // 7-Zip never writes such names itself; Python's zipfile stores them as given.
+    const QString zip = root.path() + "/evil.zip";
+    const QString script =
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    z.writestr('../../../escaped_relative.txt', 'x')\n"
+        "    z.writestr('a/../../../../escaped_nested.txt', 'x')\n"
+        "    z.writestr(sys.argv[2] + '/escaped_absolute.txt', 'x')\n"
+        "    z.writestr('inside.txt', 'inside')\n";
+    QProcess python;
+    python.start("python3", {"-c", script, zip, root.path()});
+    ASSERT_TRUE(python.waitForFinished(kRunTimeoutMs));
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    stageHotUpdate(readAll(zip));
+    QFile::remove(zip);
+    runWorker();
+
+    EXPECT_EQ(entryNames(root.path()), QStringList({"Pavlune ü", "tmp"}));
+    EXPECT_EQ(entryNames(temp).filter("escaped"), QStringList());
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+    for (const QString& file : readTree(app, kNotInstalled).keys()) {
+        EXPECT_TRUE(kVersion1.contains(file) || file.contains("inside") || file.contains("escaped"))
+            << file.toStdString();
+    }
+}
+
+// --- Full installer ---
+
+class FullInstallerTest : public UpdaterTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(makeAppFolder(GetParam())); }
+
+    QString staged() const { return temp + "/pvl_update_install.exe"; }
+    QString sidecar() const { return temp + "/pvl_update_install.dat"; }
+    QString target() const { return temp + "/pvl_install.exe"; }
+
+    // A downloaded installer: no execute permission.
+    void stageInstaller(const QByteArray& program) {
+        writeFile(staged(), program);
+        QFile::setPermissions(staged(), QFile::ReadOwner | QFile::WriteOwner);
+        writeFile(sidecar(), md5Of(program).toUtf8());
+    }
+};
+
+TEST_P(FullInstallerTest, CorrectInstallerIsRenamedStartedAndEndsTheRun) {
+    writeTree(app, kVersion1);
+    const QByteArray installer = readAll(START_RECORDER_BIN);
+    stageInstaller(installer);
+    writeFile(target(), "an earlier installer");
+    stageHotUpdate(zipOf(kVersion2));
+    runWorker();
+
+    const QString md5 = md5Of(installer);
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "MD5验证结果 " + md5 + " " + md5 + " 1",
+                           "删除文件 " + target() + " 1", "启动程序 " + target() + " 1"}));
+    ASSERT_TRUE(
+        waitFor([&] { return !startsRecordedBy(target()).isEmpty(); }, kDetachedStartTimeoutMs));
+    EXPECT_EQ(startsRecordedBy(target()).at(0).arguments, QStringList());
+    EXPECT_EQ(readAll(target()), installer);
+    EXPECT_FALSE(QFileInfo::exists(staged()));
+    EXPECT_TRUE(QFileInfo::exists(sidecar()));
+    // No hot update and no tray start after the installer took over.
+    EXPECT_TRUE(QFileInfo::exists(update() + "/pkg"));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    QThread::msleep(300);
+    EXPECT_TRUE(startsRecordedBy(tray()).isEmpty());
+}
+
+TEST_P(FullInstallerTest, InstallerThatCannotStartIsFollowedByTheHotUpdate) {
+    writeTree(app, kVersion1);
+    stageInstaller("neither a program nor a script");
+    stageHotUpdate(zipOf(kVersion2));
+    runWorker();
+
+    const QStringList log = logMessages();
+    EXPECT_TRUE(log.contains("启动程序 " + target() + " 0")) << log.join("\n").toStdString();
+    EXPECT_TRUE(log.contains("解压缩更新包: 1"));
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    EXPECT_TRUE(QFileInfo::exists(target()));
+    EXPECT_EQ(trayStarts().size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(TempFolders, FullInstallerTest,
+                         ::testing::Values("tmp", "temp with blanks"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return QString(info.param).contains(' ') ? std::string("WithBlank")
+                                                                      : std::string("Plain");
+                         });
+
+// --- The tray program in use ---
+
+TEST_F(UpdaterTest, RunningTrayProgramBlocksTheWholeCheck) {
+    writeTree(app, kVersion1);
+    stageHotUpdate(zipOf(kVersion2));
+    const Tree before = readTree(app);
+    QProcess running;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("START_RECORDER_HOLD_MS", "60000");
+    running.setProcessEnvironment(env);
+    running.start(tray(), QStringList());
+    ASSERT_TRUE(running.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return !startsRecordedBy(tray()).isEmpty(); }, kRunTimeoutMs));
+    const Tree withRecord = readTree(app);
+
+    runWorker();
+    running.kill();
+    running.waitForFinished();
+
+    EXPECT_EQ(logMessages(), QStringList{versionLine()});
+    Tree after = readTree(app, {"log/"});
+    after.remove("PavluneSystemTrayIcon.exe.record");
+    Tree expected = withRecord;
+    expected.remove("PavluneSystemTrayIcon.exe.record");
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    (void)before;
+}
+
+// --- Restart mode ---
+
+TEST_F(UpdaterTest, RestartModePausesEndsTheProgramsInOrderAndRestartsTheTray) {
+    writeTree(app, kVersion1);
+    stageHotUpdate(zipOf(kVersion2));
+    const UpdaterRun run = runUpdater({"runas", "restart"});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0);
+
+    const QList<Start> kills = startsRecordedBy(app + "/taskkill");
+    ASSERT_EQ(kills.size(), 2);
+    EXPECT_EQ(kills.at(0).arguments, QStringList({"/f", "/im", "PavluneSystemTrayIcon.exe"}));
+    EXPECT_EQ(kills.at(1).arguments, QStringList({"/f", "/im", "pvl_*"}));
+    EXPECT_GE(kills.at(0).msecs - run.startMsecs, 1500);
+    EXPECT_LE(kills.at(0).msecs, kills.at(1).msecs);
+    EXPECT_EQ(readTree(app, kNotInstalled + QStringList{"taskkill"}), merged(kVersion1, kVersion2));
+
+    const QList<Start> starts = trayStarts();
+    ASSERT_EQ(starts.size(), 1);
+    EXPECT_EQ(starts.at(0).arguments, QStringList({"runas", "restart"}));
+    EXPECT_GE(starts.at(0).msecs, kills.at(1).msecs);
+}
+
+TEST_F(UpdaterTest, RestartAnywhereButLastMeansNormalMode) {
+    runWorker({"restart", "later"});
+    EXPECT_TRUE(startsRecordedBy(app + "/taskkill").isEmpty());
+    const QList<Start> starts = trayStarts();
+    ASSERT_EQ(starts.size(), 1);
+    EXPECT_EQ(starts.at(0).arguments, QStringList{"runas"});
+}
+
+// --- The single-instance guard ---
+
+TEST_F(UpdaterTest, SecondWorkerWhileTheFirstHoldsTheGuardEndsSilently) {
+    // The first worker's "taskkill" runs for a while, so it holds the guard.
+    QProcessEnvironment slow = environment();
+    slow.insert("START_RECORDER_HOLD_MS", "4000");
+    QProcess first;
+    start(first, {"runas", "restart"}, slow);
+    ASSERT_TRUE(
+        waitFor([&] { return !startsRecordedBy(app + "/taskkill").isEmpty(); }, kRunTimeoutMs));
+
+    const UpdaterRun second = runUpdater({"runas"});
+    EXPECT_TRUE(second.finished);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_FALSE(second.standardError.contains("版本")) << second.standardError.toStdString();
+    EXPECT_EQ(infoLogFiles().size(), 1);
+
+    ASSERT_TRUE(first.waitForFinished(kRunTimeoutMs));
+    EXPECT_EQ(first.exitCode(), 0);
+    // Only the first worker started the tray program.
+    const QList<Start> starts = trayStarts();
+    EXPECT_EQ(starts.size(), 1);
+}
+
+TEST_F(UpdaterTest, GuardIsFreeAfterTheHolderWasKilledWhileItsChildRuns) {
+    QProcessEnvironment slow = environment();
+    slow.insert("START_RECORDER_HOLD_MS", "60000");
+    QProcess first;
+    start(first, {"runas", "restart"}, slow);
+    ASSERT_TRUE(
+        waitFor([&] { return !startsRecordedBy(app + "/taskkill").isEmpty(); }, kRunTimeoutMs));
+    kill(static_cast<pid_t>(first.processId()), SIGKILL);  // the worker only
+    first.waitForFinished();
+    // The worker is gone; the "taskkill" it started runs on.
+    ASSERT_EQ(processesRunning(app + "/taskkill").size(), 1);
+
+    const UpdaterRun second = runUpdater({"runas"});
+    ASSERT_TRUE(second.finished);
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_TRUE(logMessages().contains("没有发现热更新包"));
+    EXPECT_EQ(trayStarts().size(), 1);
+    killProcessesOf(app + "/taskkill");
+}
+
+// --- The launcher ---
+
+TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArguments) {
+    if (geteuid() != 0 && !QStandardPaths::findExecutable("pkexec").isEmpty()) {
+        GTEST_SKIP() << "the relaunch would ask for consent through pkexec";
+    }
+    // The relaunch looks for "updater" in the working directory first: a recorder
+    // there shows exactly what it is given.
+    const QString elsewhere = root.path() + "/elsewhere";
+    ASSERT_TRUE(QDir().mkpath(elsewhere));
+    ASSERT_TRUE(QFile::copy(START_RECORDER_BIN, elsewhere + "/updater"));
+    const QString element0 = app + "/updater";
+    const QList<QStringList> cases = {{}, {"restart"}, {"Runas", "x y"}};
+    for (const QStringList& arguments : cases) {
+        QProcess launcher;
+        launcher.setWorkingDirectory(elsewhere);
+        launcher.setProcessEnvironment(environment());
+        launcher.start(element0, arguments);
+        ASSERT_TRUE(launcher.waitForFinished(kRunTimeoutMs));
+        EXPECT_EQ(launcher.exitCode(), 0);
+    }
+    ASSERT_TRUE(waitFor([&] { return startsRecordedBy(elsewhere + "/updater").size() == 3; },
+                        kDetachedStartTimeoutMs));
+    QStringList seen;
+    for (const Start& start : startsRecordedBy(elsewhere + "/updater")) {
+        EXPECT_EQ(start.workingDir, elsewhere);
+        seen << start.arguments.join(" ");
+    }
+    seen.sort();
+    // Element 0 is passed unquoted: its blank splits it, as it would on Windows.
+    QStringList expected = {"runas " + element0, "runas " + element0 + " restart",
+                            "runas " + element0 + " Runas x y"};
+    expected.sort();
+    EXPECT_EQ(seen, expected);
+    EXPECT_FALSE(QFileInfo::exists(app + "/log"));
+}
+
+TEST_F(UpdaterTest, LauncherStartsAWorkerThatDoesTheWholeJob) {
+    if (geteuid() != 0 && !QStandardPaths::findExecutable("pkexec").isEmpty()) {
+        GTEST_SKIP() << "the relaunch would ask for consent through pkexec";
+    }
+    writeTree(app, kVersion1);
+    stageHotUpdate(zipOf(kVersion2));
+    const UpdaterRun run = runUpdater({});
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0);
+    const QList<Start> starts = trayStarts();
+    ASSERT_EQ(starts.size(), 1);
+    EXPECT_EQ(starts.at(0).arguments, QStringList{"runas"});
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    EXPECT_TRUE(logMessages().contains("解压缩更新包: 1"));
+}
+
+// --- A worker killed part-way through a hot update ---
+
+// Enough small files that extraction and the moves take a while. Half the
+// folders also hold a file of the user's, so they are merged file by file; the
+// others are swapped whole.
+Tree largeTree(const QByteArray& version, int files) {
+    Tree tree;
+    for (int i = 0; i < files; ++i) {
+        tree[QString("bulk/d%1/f%2.bin").arg(i % 20).arg(i)] =
+            version + QByteArray(1000 + (i * 37) % 3000, static_cast<char>('a' + i % 26));
+    }
+    return tree;
+}
+
+Tree userFiles() {
+    Tree tree;
+    for (int d = 0; d < 20; d += 2) tree[QString("bulk/d%1/user.cfg").arg(d)] = "user's own";
+    return tree;
+}
+
+struct KillPoint {
+    const char* name;
+    std::function<bool(const QString& update)> reached;
+};
+
+void PrintTo(const KillPoint& point, std::ostream* out) { *out << point.name; }
+
+class InterruptedUpdateTest : public UpdaterTest,
+                              public ::testing::WithParamInterface<KillPoint> {};
+
+TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
+    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
+    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
+    writeTree(app, version1);
+    stageHotUpdate(zipOf(version2));
+
+    QProcess worker;
+    start(worker, {"runas"}, environment());
+    ASSERT_TRUE(worker.waitForStarted());
+    // Polled every millisecond: some states last only a few.
+    bool killed = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
+        if (GetParam().reached(update())) {
+            killTree(worker.processId());
+            killed = true;
+            break;
+        }
+    }
+    worker.waitForFinished();
+    std::cout << "[ killed at " << GetParam().name << ": " << (killed ? "yes" : "finished first")
+              << " ]" << std::endl;
+
+    runWorker();
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    KillPoints, InterruptedUpdateTest,
+    ::testing::Values(
+        KillPoint{"Extracting",
+                  [](const QString& u) { return QFileInfo::exists(u + "/staging/bulk"); }},
+        KillPoint{"MovingFiles",
+                  [](const QString& u) { return QFileInfo::exists(u + "/replaced"); }},
+        KillPoint{"MovedHalf",
+                  [](const QString& u) { return QFileInfo::exists(u + "/replaced/bulk/d10"); }},
+        KillPoint{"Finishing",
+                  [](const QString& u) {
+                      return QFileInfo::exists(u + "/obsolete") || !QFileInfo::exists(u + "/pkg");
+                  }}),
+    [](const ::testing::TestParamInfo<KillPoint>& info) { return info.param.name; });
+
+// --- tools/taskkill against real processes ---
+
+class TaskkillTest : public ::testing::Test {
+protected:
+    // Starts a process whose executable is named `name`, running until ended.
+    QProcess* startNamed(const QString& name) {
+        const QString path = dir.path() + "/" + name;
+        QFile::copy(START_RECORDER_BIN, path);
+        auto* process = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("START_RECORDER_HOLD_MS", "60000");
+        process->setProcessEnvironment(env);
+        process->start(path, QStringList());
+        process->waitForStarted();
+        waitFor([&] { return !startsRecordedBy(path).isEmpty(); }, kRunTimeoutMs);
+        processes.emplace_back(process);
+        return process;
+    }
+
+    QByteArray taskkill(const QStringList& arguments, int* exitCode = nullptr) {
+        QProcess process;
+        process.start(TASKKILL_BIN, arguments);
+        process.waitForFinished(kRunTimeoutMs);
+        if (exitCode) *exitCode = process.exitCode();
+        return process.readAllStandardOutput();
+    }
+
+    static bool ended(QProcess* process) { return process->waitForFinished(kRunTimeoutMs); }
+    static bool running(QProcess* process) { return !process->waitForFinished(300); }
+
+    void TearDown() override {
+        for (auto& process : processes) {
+            process->kill();
+            process->waitForFinished();
+        }
+    }
+
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+TEST_F(TaskkillTest, EndsProcessesByTheirFullExecutableNameIgnoringCase) {
+    QProcess* tray = startNamed("PavluneSystemTrayIcon.exe");
+    QProcess* other = startNamed("PavluneSystemTrayIconX.exe");
+    int exitCode = -1;
+    const QByteArray output = taskkill({"/F", "/IM", "pavlunesystemtrayicon.EXE"}, &exitCode);
+    EXPECT_TRUE(ended(tray));
+    EXPECT_EQ(tray->exitStatus(), QProcess::CrashExit);
+    EXPECT_TRUE(running(other));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(output.contains("SUCCESS")) << output.toStdString();
+}
+
+TEST_F(TaskkillTest, WildcardEndsEveryMatchAtOnce) {
+    QProcess* first = startNamed("pvl_x.exe");
+    QProcess* second = startNamed("pvl_x_helper.exe");
+    QProcess* other = startNamed("xpvl_x.exe");
+    taskkill({"/f", "/im", "pvl_x*"});
+    EXPECT_TRUE(ended(first));
+    EXPECT_TRUE(ended(second));
+    EXPECT_TRUE(running(other));
+}
+
+TEST_F(TaskkillTest, SparesItselfAndItsParentAndReportsNoMatch) {
+    int exitCode = -1;
+    // Matches the tool itself and this test program, its parent.
+    const QByteArray output = taskkill({"/f", "/im", "*e2e_test*"}, &exitCode);
+    EXPECT_EQ(exitCode, 128);
+    EXPECT_TRUE(output.contains("not found")) << output.toStdString();
+    taskkill({"/f", "/im", "taskkil?"}, &exitCode);
+    EXPECT_EQ(exitCode, 128);
+    taskkill({"/f", "/im", "taskkill"}, &exitCode);
+    EXPECT_EQ(exitCode, 128);
+}
+
+TEST_F(TaskkillTest, RejectsArgumentsItDoesNotKnow) {
+    int exitCode = -1;
+    taskkill({"/f"}, &exitCode);
+    EXPECT_EQ(exitCode, 1);
+    taskkill({"/pid", "1"}, &exitCode);
+    EXPECT_EQ(exitCode, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
