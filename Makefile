@@ -1,6 +1,7 @@
 # The commands a developer needs; see README.md.
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+MAKEFLAGS += --no-print-directory
 
 .PHONY: setup configure build test demo bench format clean
 
@@ -16,7 +17,10 @@ build: configure
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo keeps the build's output out of the way unless the build fails.
+demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) >$(BUILD_DIR)/build.log 2>&1 || \
+		{ cat $(BUILD_DIR)/build.log; exit 1; }
 	@scripts/demo.sh $(BUILD_DIR)
 
 bench: build
