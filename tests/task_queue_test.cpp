@@ -245,6 +245,48 @@ TEST(TaskQueueDuplicates, IdentifiersCompareByteForByte) {
     gate->open();
 }
 
+// Journals "<label>.id" at every call of its `id`; its run waits for the gate.
+class IdJournalingTask : public TaskQueue::Task {
+public:
+    IdJournalingTask(std::string label, std::string name, std::shared_ptr<Journal> journal,
+                     std::shared_ptr<Gate> gate)
+        : label(std::move(label)),
+          name(std::move(name)),
+          journal(std::move(journal)),
+          gate(std::move(gate)) {}
+
+    std::string id() override {
+        journal->record(label + ".id");
+        return name;
+    }
+    void run() override { gate->wait(seconds(30)); }
+    void cancel() override {}
+
+private:
+    const std::string label;
+    const std::string name;
+    const std::shared_ptr<Journal> journal;
+    const std::shared_ptr<Gate> gate;
+};
+
+TEST(TaskQueueDuplicates, PushReadsTheNewIdentifierFirstAndStopsAtTheFirstMatch) {
+    auto journal = std::make_shared<Journal>();
+    auto gate = std::make_shared<Gate>();
+    TaskQueue* queue = new TaskQueue;
+    auto idTask = [&](const std::string& label, const std::string& name) {
+        return std::make_shared<IdJournalingTask>(label, name, journal, gate);
+    };
+    EXPECT_TRUE(queue->push(idTask("x", "x")));
+    EXPECT_TRUE(queue->push(idTask("y", "y")));
+    EXPECT_TRUE(queue->push(idTask("z", "z")));
+    EXPECT_FALSE(queue->push(idTask("x2", "x")));
+    // The gated head stays at the front, so the list is x, y, z throughout.
+    EXPECT_EQ(journal->texts(), (std::vector<std::string>{"y.id", "x.id",                  //
+                                                          "z.id", "x.id", "z.id", "y.id",  //
+                                                          "x2.id", "x.id"}));
+    gate->open();
+}
+
 TEST(TaskQueueDuplicates, ConcurrentPushesOfOneIdentifierAcceptExactlyOne) {
     constexpr int kThreads = 4;
     constexpr int kNames = 200;

@@ -45,7 +45,10 @@ bool TaskQueue::push(const std::shared_ptr<Task>& task) {
     try {
         std::lock_guard<std::mutex> lock(mutex);
         for (const std::shared_ptr<Task>& entry : tasks) {
-            if (task->id() == entry->id()) {
+            // The new task's identifier is read first, once per entry compared;
+            // the operands of == alone would leave that order to the compiler.
+            const std::string newId = task->id();
+            if (newId == entry->id()) {
                 return false;
             }
         }
