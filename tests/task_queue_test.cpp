@@ -396,7 +396,10 @@ TEST(TaskQueueCancel, HeadTaskGetsItsCancelAndStillRuns) {
     auto running = task("r", journal, [journal](TestTask& self) {
         journal->record(self.waitForCancel(seconds(30)) ? "r:noticed" : "r:timed-out");
     });
-    auto next = task("h", journal);
+    // Held back until after its cancel, so that a stalled test thread cannot
+    // find it already run and removed.
+    auto gate = std::make_shared<Gate>();
+    auto next = gatedTask("h", journal, gate);
     EXPECT_TRUE(queue->push(running));
     EXPECT_TRUE(queue->push(next));
     ASSERT_TRUE(journal->waitFor("r:start", seconds(20)));
@@ -410,6 +413,7 @@ TEST(TaskQueueCancel, HeadTaskGetsItsCancelAndStillRuns) {
     ASSERT_TRUE(pushOnceRemoved(*queue, "r", journal));
     queue->cancel("h");
     EXPECT_EQ(next->cancelCount(), 1);
+    gate->open();
     ASSERT_TRUE(journal->waitFor("h:end", seconds(10))) << "a cancelled head must still run";
     EXPECT_TRUE(pushOnceRemoved(*queue, "h", journal));
 }
