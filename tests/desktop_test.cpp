@@ -140,13 +140,16 @@ bool waitForDeletion(QObject* object, int ms) {
     return watched.isNull();
 }
 
-// A stand-in browser that writes its arguments, one a line, beside itself.
+// A stand-in browser that writes its arguments, one a line, beside itself. The
+// record appears whole (renamed into place), since tests poll for it.
 QString writeFakeBrowser(const QString& folder, const QString& name = "fake browser") {
     QDir().mkpath(folder);
     const QString path = folder + "/" + name;
     QFile script(path);
     script.open(QIODevice::WriteOnly);
-    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n");
+    script.write(
+        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args.part\"\n"
+        "mv \"$0.args.part\" \"$0.args\"\n");
     script.close();
     script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
     return path;
