@@ -181,6 +181,7 @@ TEST(MessageWriter, WritesOneLinePerMessage) {
         writer.progress({"42", "a b", "7"});
         writer.failure("SUCCESS", "two\nlines");
         writer.failure("HTTP_ERROR", "");
+        writer.failure("HTTP_ERROR", "404: http://host/RESULT SUCCESS.zip");
         writer.success();
     }
     std::rewind(file);
@@ -189,6 +190,7 @@ TEST(MessageWriter, WritesOneLinePerMessage) {
     EXPECT_EQ(read.readAll(), QByteArray("PROGRESS 42 a_b 7\n"
                                          "RESULT ERROR two lines\n"
                                          "RESULT HTTP_ERROR 未知错误\n"
+                                         "RESULT HTTP_ERROR 404: http://host/RESULT_SUCCESS.zip\n"
                                          "RESULT SUCCESS\n"));
     read.close();
     std::fclose(file);

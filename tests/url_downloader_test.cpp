@@ -136,6 +136,18 @@ INSTANTIATE_TEST_SUITE_P(
                    "printf 'RESULT FILE_ERROR 无法 写入 文件\\n'",
                    false,
                    "无法 写入 文件",
+                   {}},
+        // The text is read up to its first NUL byte and then trimmed as text: an
+        // ideographic blank at its end and a blank before the NUL byte both go.
+        OutputCase{"FailureTextTrimmedAsText",
+                   "printf 'RESULT FILE_ERROR 写入失败\\343\\200\\200\\n'",
+                   false,
+                   "写入失败",
+                   {}},
+        OutputCase{"FailureTextCutAtNulThenTrimmed",
+                   "printf 'RESULT FILE_ERROR a b \\000 c\\n'",
+                   false,
+                   "a b",
                    {}}),
     [](const ::testing::TestParamInfo<OutputCase>& info) { return info.param.name; });
 

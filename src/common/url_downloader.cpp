@@ -111,6 +111,8 @@ void UrlDownloader::readDownloaderOutput() {
     }
     if (block.startsWith("RESULT")) {
         const QList<QByteArray> fields = block.split(' ');
-        if (fields.size() > 2) errorMessage = fromUtf8UpToNul(joinFrom(fields, 2).trimmed());
+        // Decoded before trimming, so that Unicode blanks at the end of the message
+        // and blanks in front of a NUL byte go as well.
+        if (fields.size() > 2) errorMessage = fromUtf8UpToNul(joinFrom(fields, 2)).trimmed();
     }
 }

@@ -16,7 +16,8 @@ public:
     // "PROGRESS" followed by the fields; blanks inside a field become "_".
     void progress(const QStringList& fields);
     void success();
-    // "RESULT <status> <message>"; line breaks in the message become blanks.
+    // "RESULT <status> <message>"; line breaks in the message become blanks, and
+    // "RESULT SUCCESS" inside it becomes "RESULT_SUCCESS".
     void failure(const QString& status, const QString& message);
 
 private:
