@@ -779,6 +779,10 @@ TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     runWorker();
     EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
     EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+    // A recovery that worked says so and nothing more.
+    for (const QString& message : logMessages().filter("恢复中断的热更新")) {
+        EXPECT_EQ(message, "恢复中断的热更新: 1");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
