@@ -15,9 +15,13 @@ target_compile_definitions(updater_e2e_test PRIVATE
   TASKKILL_BIN="$<TARGET_FILE:taskkill>"
   START_RECORDER_BIN="$<TARGET_FILE:start_recorder>")
 # Every worker takes the machine-wide guard "Pavlune.exe", and taskkill ends
-# processes by name: these entries never run side by side.
-add_test(NAME updater_e2e COMMAND updater_e2e_test --gtest_filter=-*Interrupted*:Taskkill*)
-add_test(NAME updater_e2e_interrupted COMMAND updater_e2e_test --gtest_filter=*Interrupted*)
-add_test(NAME taskkill COMMAND updater_e2e_test --gtest_filter=Taskkill*)
+# processes by name: these entries never run side by side, and each runs in
+# namespaces of its own where it can, apart from runs in other build trees.
+set(isolated ${CMAKE_CURRENT_LIST_DIR}/run_isolated.sh)
+add_test(NAME updater_e2e
+  COMMAND ${isolated} $<TARGET_FILE:updater_e2e_test> --gtest_filter=-*Interrupted*:Taskkill*)
+add_test(NAME updater_e2e_interrupted
+  COMMAND ${isolated} $<TARGET_FILE:updater_e2e_test> --gtest_filter=*Interrupted*)
+add_test(NAME taskkill COMMAND ${isolated} $<TARGET_FILE:updater_e2e_test> --gtest_filter=Taskkill*)
 set_tests_properties(updater_e2e updater_e2e_interrupted taskkill PROPERTIES
   RESOURCE_LOCK pavlune_updater TIMEOUT 300)

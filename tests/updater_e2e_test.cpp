@@ -15,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -778,6 +779,10 @@ TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     runWorker();
     EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
     EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+    // A recovery that worked says so and nothing more.
+    for (const QString& message : logMessages().filter("恢复中断的热更新")) {
+        EXPECT_EQ(message, "恢复中断的热更新: 1");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -859,15 +864,28 @@ TEST_F(TaskkillTest, WildcardEndsEveryMatchAtOnce) {
 }
 
 TEST_F(TaskkillTest, SparesItselfAndItsParentAndReportsNoMatch) {
-    int exitCode = -1;
-    // Matches the tool itself and this test program, its parent.
-    const QByteArray output = taskkill({"/f", "/im", "*e2e_test*"}, &exitCode);
-    EXPECT_EQ(exitCode, 128);
+    // A copy of the tool run by a copy of the shell, under names no other
+    // process on the machine has, so that the patterns can match only these two.
+    const QString tag = QUuid::createUuid().toString(QUuid::Id128).left(16);
+    const QString tool = dir.path() + "/taskkill_" + tag;
+    const QString parent = dir.path() + "/parent_" + tag;
+    ASSERT_TRUE(QFile::copy(TASKKILL_BIN, tool));
+    ASSERT_TRUE(QFile::copy("/bin/sh", parent));
+    const auto runFromParent = [&](const QString& pattern, QByteArray* output) {
+        QProcess shell;
+        // Not the shell's last command, so the shell stays the tool's parent.
+        shell.start(parent, {"-c", "\"$0\" /f /im \"$1\"; exit $?", tool, pattern});
+        if (!shell.waitForFinished(kRunTimeoutMs)) return -1;
+        if (output) *output = shell.readAllStandardOutput();
+        return shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
+    };
+    QByteArray output;
+    EXPECT_EQ(runFromParent("*" + tag + "*", &output), 128);
     EXPECT_TRUE(output.contains("not found")) << output.toStdString();
-    taskkill({"/f", "/im", "taskkil?"}, &exitCode);
-    EXPECT_EQ(exitCode, 128);
-    taskkill({"/f", "/im", "taskkill"}, &exitCode);
-    EXPECT_EQ(exitCode, 128);
+    EXPECT_EQ(runFromParent("TASKKILL_" + tag, nullptr), 128);
+    // "?" is no wildcard: it matches only itself.
+    EXPECT_EQ(runFromParent("taskkill_" + tag.left(tag.size() - 1) + "?", nullptr), 128);
+    EXPECT_EQ(runFromParent("parent_" + tag, nullptr), 128);
 }
 
 TEST_F(TaskkillTest, RejectsArgumentsItDoesNotKnow) {

@@ -9,6 +9,7 @@
 #include <glog/logging.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "display.h"
 #include "elevation.h"
@@ -87,8 +88,8 @@ void tryHotUpdate() {
         // An earlier run was killed part-way: its package is still here and is
         // applied again once the application folder is as it was.
         const bool recovered = installer.recover();
-        LOG(WARNING) << "恢复中断的热更新: " << recovered << " "
-                     << installer.errorMessage().toStdString();
+        LOG(WARNING) << "恢复中断的热更新: " << recovered
+                     << (recovered ? std::string() : " " + installer.errorMessage().toStdString());
         if (!recovered) return;
     }
 
