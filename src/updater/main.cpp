@@ -34,29 +34,36 @@ void startSystemTrayIcon(const QStringList& arguments) {
     Elevation::runAs(kTrayProgram.toStdString(), parameters.toStdString());
 }
 
-// A staged full installer is started and takes over: the process then ends here.
-void tryFullInstaller() {
-    const QString installer = Filepath::join({QDir::tempPath(), "pvl_update_install.exe"});
-    const QString sidecar = Filepath::join({QDir::tempPath(), "pvl_update_install.dat"});
-    if (!Filepath::exists(installer) || !Filepath::exists(sidecar)) {
-        LOG(INFO) << "没有发现更新安装包";
-        return;
+// Checks a staged package against its MD5 sidecar, logging each step. True only
+// when both files exist and the sidecar holds exactly the package's digest: an
+// upper-case digest or a trailing line break does not match.
+bool verifyStagedPackage(const QString& package, const QString& sidecar, const char* notFound) {
+    if (!Filepath::exists(package) || !Filepath::exists(sidecar)) {
+        LOG(INFO) << notFound;
+        return false;
     }
     QString error;
     QString expected;
     if (!Utils::readSimpleFile(sidecar, error, expected)) {
         LOG(WARNING) << "文件读取失败: " << sidecar.toStdString();
-        return;
+        return false;
     }
     QString md5;
-    if (!Filepath::fileMd5(md5, installer)) {
-        LOG(WARNING) << "计算文件md5失败: " << installer.toStdString();
-        return;
+    if (!Filepath::fileMd5(md5, package)) {
+        LOG(WARNING) << "计算文件md5失败: " << package.toStdString();
+        return false;
     }
     const bool matches = md5 == expected;
     LOG(INFO) << "MD5验证结果 " << md5.toStdString() << " " << expected.toStdString() << " "
               << matches;
-    if (!matches) return;
+    return matches;
+}
+
+// A staged full installer is started and takes over: the process then ends here.
+void tryFullInstaller() {
+    const QString installer = Filepath::join({QDir::tempPath(), "pvl_update_install.exe"});
+    const QString sidecar = Filepath::join({QDir::tempPath(), "pvl_update_install.dat"});
+    if (!verifyStagedPackage(installer, sidecar, "没有发现更新安装包")) return;
 
     const QString target = Filepath::join({Filepath::dir(installer), "pvl_install.exe"});
     LOG(INFO) << "删除文件 " << target.toStdString() << " " << Filepath::remove(target);
@@ -93,25 +100,7 @@ void tryHotUpdate() {
         if (!recovered) return;
     }
 
-    if (!Filepath::exists(package) || !Filepath::exists(sidecar)) {
-        LOG(INFO) << "没有发现热更新包";
-        return;
-    }
-    QString error;
-    QString expected;
-    if (!Utils::readSimpleFile(sidecar, error, expected)) {
-        LOG(WARNING) << "文件读取失败: " << sidecar.toStdString();
-        return;
-    }
-    QString md5;
-    if (!Filepath::fileMd5(md5, package)) {
-        LOG(WARNING) << "计算文件md5失败: " << package.toStdString();
-        return;
-    }
-    const bool matches = md5 == expected;
-    LOG(INFO) << "MD5验证结果 " << md5.toStdString() << " " << expected.toStdString() << " "
-              << matches;
-    if (!matches) return;
+    if (!verifyStagedPackage(package, sidecar, "没有发现热更新包")) return;
 
     // Extracted into a staging folder first: a package that fails part-way (an
     // encrypted or damaged entry) would otherwise have truncated installed files.
