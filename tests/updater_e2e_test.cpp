@@ -320,6 +320,22 @@ TEST_F(UpdaterTest, NothingStagedLogsBothAbsencesAndStartsTheTray) {
     EXPECT_TRUE(startsRecordedBy(app + "/taskkill").isEmpty());
 }
 
+TEST_F(UpdaterTest, RunsWhereTheNamedDisplayCannotBeReached) {
+    // A display variable left behind by a session that is gone must not make the
+    // GUI application object abort.
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        QDir(app + "/log").removeRecursively();
+        QProcessEnvironment env = environment();
+        env.insert(variable, variable == QByteArray("DISPLAY") ? ":987" : "wayland-987");
+        const UpdaterRun run = runUpdater({"runas"}, env);
+        ASSERT_TRUE(run.finished) << variable;
+        EXPECT_EQ(run.exitCode, 0) << variable << run.standardError.toStdString();
+        EXPECT_EQ(logMessages(),
+                  QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}))
+            << variable;
+    }
+}
+
 TEST_F(UpdaterTest, InUseGateCreatesNoTrayProgramFile) {
     QFile::remove(tray());
     runWorker();

@@ -5,11 +5,17 @@
 
 namespace Display {
 
-bool chooseOffscreenPlatformIfNoDisplay() {
+bool addOffscreenFallback() {
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return false;
-    if (!qEnvironmentVariableIsEmpty("DISPLAY")) return false;
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) return false;
-    qputenv("QT_QPA_PLATFORM", QByteArray("offscreen"));
+    // Qt tries the plugins of the list in turn. Without any display, naming a
+    // windowing plugin first would only add its complaint to standard error.
+    QByteArray platforms = "offscreen";
+    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+        platforms = "xcb;offscreen";
+    } else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        platforms = "wayland;offscreen";
+    }
+    qputenv("QT_QPA_PLATFORM", platforms);
     return true;
 }
 

@@ -3,6 +3,6 @@
 namespace Display {
 
 // A Windows session always has a desktop to attach to.
-bool chooseOffscreenPlatformIfNoDisplay() { return false; }
+bool addOffscreenFallback() { return false; }
 
 }  // namespace Display

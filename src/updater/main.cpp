@@ -130,11 +130,11 @@ void checkUpdate() {
 
 int main(int argc, char* argv[]) {
     // The updater shows no window, yet it keeps the GUI application object, with
-    // the argument handling that comes with it. On a machine without a display
+    // the argument handling that comes with it. Where no display can be reached
     // the offscreen platform plugin stands in for the default one, which would
     // abort; the choice is dropped from the environment again at once, so the
     // programs started below inherit the environment the updater was given.
-    const bool offscreen = Display::chooseOffscreenPlatformIfNoDisplay();
+    const bool offscreen = Display::addOffscreenFallback();
     QApplication app(argc, argv);
     if (offscreen) qunsetenv("QT_QPA_PLATFORM");
 
