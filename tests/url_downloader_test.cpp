@@ -324,6 +324,19 @@ TEST_F(DownloadToolTest, NotFoundFailsAndKeepsTheOldFile) {
     EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
 }
 
+TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
+    // A folder in the target's place is refused, and left as it is.
+    const QString save = target.filePath("a folder");
+    ASSERT_TRUE(QDir().mkpath(save + "/inner"));
+    UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("a folder"), std::string::npos) << run.error;
+    EXPECT_TRUE(QFileInfo(save + "/inner").isDir());
+    EXPECT_TRUE(strayFiles(target.path()).isEmpty())
+        << strayFiles(target.path()).join(",").toStdString();
+}
+
 TEST_F(DownloadToolTest, ConnectionCutMidBodyLeavesNoFile) {
     const QString save = target.filePath("cut.bin");
     UrlDownloader downloader(server->url("/cut/big.bin").toStdString(), save.toStdString());

@@ -6,6 +6,9 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include <filesystem>
+#include <system_error>
+
 #include "message_writer.h"
 
 namespace {
@@ -147,13 +150,14 @@ bool HttpDownload::commit(QString& error) {
                             QFileDevice::ReadUser | QFileDevice::WriteUser |
                             QFileDevice::ReadGroup | QFileDevice::ReadOther);
     partFile.close();
-    // Renaming does not replace an existing file on every platform.
-    if (QFileInfo::exists(saveFilename) && !QFile::remove(saveFilename)) {
-        error = "无法替换已有文件: " + saveFilename;
-        return false;
-    }
-    if (!partFile.rename(saveFilename)) {
-        error = "无法保存文件 " + saveFilename + ": " + partFile.errorString();
+    // One rename that replaces an existing file in the same step (QFile::rename
+    // refuses to), so that the old file stays until the new one takes its place.
+    std::error_code renameError;
+    std::filesystem::rename(std::filesystem::path(partFile.fileName().toStdU16String()),
+                            std::filesystem::path(saveFilename.toStdU16String()), renameError);
+    if (renameError) {
+        error = "无法保存文件 " + saveFilename + ": " +
+                QString::fromLocal8Bit(renameError.message().c_str());
         return false;
     }
     partFile.setAutoRemove(false);
