@@ -12,15 +12,6 @@
 #include "filepath.h"
 #include "utils.h"
 
-namespace {
-
-QString fromUtf8UpToNul(const QByteArray& bytes) {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-}
-
-}  // namespace
-
 OssUploader::OssUploader(OssEntry entry, int poolSize)
     : QObject(nullptr), process(new QProcess), entry(std::move(entry)), poolSize(poolSize) {
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &OssUploader::kill,
@@ -51,7 +42,7 @@ bool OssUploader::exec() {
     if (entry.withUploadFile) job.insert("upload_file", entry.uploadFile);
     const QByteArray json =
         QJsonDocument::fromVariant(QVariant(job)).toJson(QJsonDocument::Compact);
-    process->setArguments({Utils::argCyclicShiftEncode(fromUtf8UpToNul(json))});
+    process->setArguments({Utils::argCyclicShiftEncode(Utils::fromUtf8UpToNul(json))});
 
     const std::string commandLine =
         (process->program() + " " + process->arguments().join(" ")).toStdString();
@@ -94,7 +85,7 @@ void OssUploader::setProgressCallback(std::function<void(int, std::string)> call
 
 void OssUploader::slotReadUploaderOutput() {
     // One read is one message: the tool writes and flushes each message at once.
-    const QString block = fromUtf8UpToNul(process->readAll());
+    const QString block = Utils::fromUtf8UpToNul(process->readAll());
     output.append(block.toUtf8());
 
     if (progressCallback && block.startsWith("PROGRESS")) {

@@ -13,13 +13,8 @@
 
 namespace {
 
-QString fromUtf8UpToNul(const QByteArray& bytes) {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-}
-
 QString fromUtf8UpToNul(const std::string& text) {
-    return fromUtf8UpToNul(QByteArray(text.data(), static_cast<int>(text.size())));
+    return Utils::fromUtf8UpToNul(QByteArray(text.data(), static_cast<int>(text.size())));
 }
 
 QByteArray joinFrom(const QList<QByteArray>& fields, int first) {
@@ -56,7 +51,7 @@ bool UrlDownloader::exec() {
     job.insert("url", fromUtf8UpToNul(url));
     job.insert("save_filename", fromUtf8UpToNul(saveFilename));
     const QByteArray json = QJsonDocument::fromVariant(QVariant(job)).toJson();
-    process.setArguments({Utils::argCyclicShiftEncode(fromUtf8UpToNul(json))});
+    process.setArguments({Utils::argCyclicShiftEncode(Utils::fromUtf8UpToNul(json))});
 
     const std::string commandLine =
         (process.program() + " " + process.arguments().join(" ")).toStdString();
@@ -113,6 +108,6 @@ void UrlDownloader::readDownloaderOutput() {
         const QList<QByteArray> fields = block.split(' ');
         // Decoded before trimming, so that Unicode blanks at the end of the message
         // and blanks in front of a NUL byte go as well.
-        if (fields.size() > 2) errorMessage = fromUtf8UpToNul(joinFrom(fields, 2)).trimmed();
+        if (fields.size() > 2) errorMessage = Utils::fromUtf8UpToNul(joinFrom(fields, 2)).trimmed();
     }
 }

@@ -19,15 +19,10 @@
 
 namespace Utils {
 
-namespace {
-
-// Text the program's messages are made of stops at the first NUL byte.
 QString fromUtf8UpToNul(const QByteArray& bytes) {
     const int nul = bytes.indexOf('\0');
     return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
 }
-
-}  // namespace
 
 bool readSimpleFile(const QString& path, QString& error, QString& content) {
     QFile file(path);

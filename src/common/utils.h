@@ -12,6 +12,10 @@ class QWidget;
 // Chinese message in the caller's `error`, which is never cleared on success.
 namespace Utils {
 
+// Text as the program's messages and tools carry it: UTF-8 up to, not including,
+// the first NUL byte; malformed sequences become replacement characters.
+QString fromUtf8UpToNul(const QByteArray& bytes);
+
 // --- Files, HTTP and commands ---
 
 // Reads the whole file as UTF-8, cut at the first NUL byte, untrimmed. On failure

@@ -11,17 +11,13 @@
 #include <utility>
 
 #include "filepath.h"
+#include "utils.h"
 
 namespace {
 
 constexpr int kMaxTestRounds = 5;
 constexpr char kEverythingIsOk[] = "Everything is Ok";
 constexpr char kCrcFailed[] = "ERROR: CRC Failed : ";
-
-QString fromUtf8UpToNul(const QByteArray& bytes) {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul));
-}
 
 // The tool ends its lines with CR LF on Windows and with LF elsewhere, and
 // rewrites progress lines with a bare CR: all three end a line.
@@ -92,7 +88,8 @@ void Zipper::repairZip() {
     QStringList names;
     const QByteArray crcFailed(kCrcFailed);
     for (const QByteArray& line : splitLines(process.readAllStandardError())) {
-        if (line.startsWith(crcFailed)) names.append(fromUtf8UpToNul(line.mid(crcFailed.size())));
+        if (line.startsWith(crcFailed))
+            names.append(Utils::fromUtf8UpToNul(line.mid(crcFailed.size())));
     }
     if (names.isEmpty()) return;
 
@@ -141,7 +138,7 @@ bool Zipper::runProgress() {
     // banner's leading blank line and never the reason.
     const QList<QByteArray> lines = splitLines(output);
     for (int i = lines.size() - 1; i >= 1; --i) {
-        errorMessage = fromUtf8UpToNul(lines.at(i).trimmed());
+        errorMessage = Utils::fromUtf8UpToNul(lines.at(i).trimmed());
         if (!errorMessage.isEmpty()) break;
     }
     return false;
@@ -170,7 +167,7 @@ bool Zipper::startAndWait() {
 void Zipper::read7zOutput() {
     // Only standard output is read here; standard error stays buffered for a
     // repair that follows a failed test.
-    const QString chunk = fromUtf8UpToNul(process.readAll());
+    const QString chunk = Utils::fromUtf8UpToNul(process.readAll());
     output.append(chunk.toUtf8());
     if (!progressCallback) return;
 
