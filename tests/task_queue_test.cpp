@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "log_capture.h"
+
 // Queues are never destroyed (their worker keeps using them), so every test
 // creates its own with `new` and keeps it, and everything a task touches is
 // shared with the task. Each queue holds one of the process-wide pool's 30
@@ -172,30 +174,6 @@ bool pushOnceRemoved(TaskQueue& queue, const std::string& name,
     return false;
 }
 
-// Collects ERROR lines logged while it exists.
-class ErrorSink : public google::LogSink {
-public:
-    ErrorSink() { google::AddLogSink(this); }
-    ~ErrorSink() override { google::RemoveLogSink(this); }
-
-    void send(google::LogSeverity severity, const char*, const char*, int,
-              const google::LogMessageTime&, const char* message, size_t length) override {
-        if (severity == google::GLOG_ERROR) {
-            std::lock_guard<std::mutex> lock(mutex);
-            text.append(message, length).append("\n");
-        }
-    }
-
-    std::string lines() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return text;
-    }
-
-private:
-    std::mutex mutex;
-    std::string text;
-};
-
 // Kept first: it relies on the process-wide pool being created by its queue.
 TEST(TaskQueueStartup, TasksPushedBeforeTheWorkerStartsRunInOrderAfterThePauses) {
     auto journal = std::make_shared<Journal>();
@@ -332,7 +310,7 @@ TEST(TaskQueueRunning, RunMayPushOtherTasksButNotItself) {
 }
 
 TEST(TaskQueueRunning, ThrowingRunIsLoggedRemovedAndTheQueueGoesOn) {
-    ErrorSink sink;
+    TestSupport::LogCapture sink;
     auto journal = std::make_shared<Journal>();
     TaskQueue* queue = new TaskQueue;
     EXPECT_TRUE(queue->push(task(
@@ -340,7 +318,7 @@ TEST(TaskQueueRunning, ThrowingRunIsLoggedRemovedAndTheQueueGoesOn) {
     EXPECT_TRUE(queue->push(task("bang", journal, [](TestTask&) { throw 42; })));
     EXPECT_TRUE(queue->push(task("after", journal)));
     ASSERT_TRUE(journal->waitFor("after:end", seconds(20)));
-    const std::string lines = sink.lines();
+    const std::string lines = sink.text(google::GLOG_ERROR);
     EXPECT_NE(lines.find("boom"), std::string::npos) << lines;
     EXPECT_NE(lines.find("task failed on purpose"), std::string::npos) << lines;
     EXPECT_NE(lines.find("bang"), std::string::npos) << lines;
@@ -356,14 +334,14 @@ public:
 };
 
 TEST(TaskQueueRunning, ThrowingIdentifierIsRefusedAndLeavesTheQueueUsable) {
-    ErrorSink sink;
+    TestSupport::LogCapture sink;
     auto journal = std::make_shared<Journal>();
     auto gate = std::make_shared<Gate>();
     TaskQueue* queue = new TaskQueue;
     EXPECT_TRUE(queue->push(gatedTask("head", journal, gate)));
     EXPECT_FALSE(queue->push(std::make_shared<BadIdTask>()));
     EXPECT_FALSE(queue->push(nullptr));
-    EXPECT_NE(sink.lines().find("no identifier"), std::string::npos);
+    EXPECT_NE(sink.text(google::GLOG_ERROR).find("no identifier"), std::string::npos);
     // A lock left held by the failed push would hang these.
     EXPECT_TRUE(queue->push(task("after", journal)));
     queue->cancel("after");

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "log_capture.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -54,30 +56,6 @@ private:
     std::mutex mutex;
     std::condition_variable condition;
     std::vector<Event> events;
-};
-
-// Collects ERROR lines logged while it exists.
-class ErrorSink : public google::LogSink {
-public:
-    ErrorSink() { google::AddLogSink(this); }
-    ~ErrorSink() override { google::RemoveLogSink(this); }
-
-    void send(google::LogSeverity severity, const char*, const char*, int,
-              const google::LogMessageTime&, const char* message, size_t length) override {
-        if (severity == google::GLOG_ERROR) {
-            std::lock_guard<std::mutex> lock(mutex);
-            text.append(message, length).append("\n");
-        }
-    }
-
-    std::string lines() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return text;
-    }
-
-private:
-    std::mutex mutex;
-    std::string text;
 };
 
 int workerCount(ThreadPool::Pool& pool) {
@@ -191,7 +169,7 @@ TEST(PoolLifecycle, DestructionWaitsForRunningClosuresAndWakesWaitingWorkers) {
 }
 
 TEST(PoolFailures, ThrowingClosuresAreLoggedAndTheWorkersGoOn) {
-    ErrorSink sink;
+    TestSupport::LogCapture sink;
     Recorder recorder;
     ThreadPool::Pool pool(2);
     pool.post([] { throw std::runtime_error("closure failed on purpose"); });
@@ -199,7 +177,7 @@ TEST(PoolFailures, ThrowingClosuresAreLoggedAndTheWorkersGoOn) {
     // Both workers have thrown by the time one of them takes this.
     pool.post([&] { recorder.record(1); });
     ASSERT_TRUE(recorder.waitFor(1, seconds(20)));
-    const std::string lines = sink.lines();
+    const std::string lines = sink.text(google::GLOG_ERROR);
     EXPECT_NE(lines.find("closure failed on purpose"), std::string::npos) << lines;
     EXPECT_NE(lines.find("未知异常"), std::string::npos) << lines;
 }

@@ -4,8 +4,7 @@
 //
 // The runner finds its tool under the application folder, which Qt takes from
 // /proc/self/exe. So that parallel test processes never share that folder, main
-// hard-links (or copies) this executable into a fresh temporary folder and runs
-// the tests from there.
+// runs the tests from a copy of this executable in a fresh temporary folder.
 
 #include <gtest/gtest.h>
 
@@ -25,45 +24,17 @@
 #include <chrono>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "app_folder.h"
+#include "log_capture.h"
 #include "zipper.h"
 
 namespace {
 
-struct LogLine {
-    int severity;
-    std::string text;
-    bool operator==(const LogLine& other) const {
-        return severity == other.severity && text == other.text;
-    }
-};
-void PrintTo(const LogLine& line, std::ostream* os) {
-    *os << "{" << line.severity << ", \"" << line.text << "\"}";
-}
-
-class LogCapture : public google::LogSink {
-public:
-    using google::LogSink::send;
-    void send(google::LogSeverity severity, const char*, const char*, int,
-              const google::LogMessageTime&, const char* message, size_t length) override {
-        std::lock_guard<std::mutex> lock(mutex);
-        lines.push_back({severity, std::string(message, length)});
-    }
-    std::vector<LogLine> take() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return std::exchange(lines, {});
-    }
-
-private:
-    std::mutex mutex;
-    std::vector<LogLine> lines;
-};
+using TestSupport::LogCapture;
+using LogLine = LogCapture::Line;
 
 QByteArray randomBytes(int size) {
     QFile urandom("/dev/urandom");
@@ -112,12 +83,8 @@ protected:
         ASSERT_TRUE(work.isValid());
         QDir().mkpath(QFileInfo(toolPath).absolutePath());
         QFile::remove(toolPath);
-        google::AddLogSink(&logs);
     }
-    void TearDown() override {
-        google::RemoveLogSink(&logs);
-        QFile::remove(toolPath);
-    }
+    void TearDown() override { QFile::remove(toolPath); }
 
     void useRealTool() {
         const QString real = QStandardPaths::findExecutable("7zz");
@@ -178,8 +145,8 @@ TEST_F(ZipperTest, PacksAndExtractsTreeWithOddNamesByteForByte) {
     const std::vector<LogLine> lines = logs.take();
     EXPECT_EQ(lines.front(), (LogLine{0, "删除目标压缩包 " + archive.toStdString() + " 0"}));
     EXPECT_EQ(lines.at(lines.size() - 3), (LogLine{0, command}));
-    EXPECT_EQ(lines.at(lines.size() - 2).text.rfind(command + "\n", 0), 0u);
-    EXPECT_NE(lines.at(lines.size() - 2).text.find("Everything is Ok"), std::string::npos);
+    EXPECT_EQ(lines.at(lines.size() - 2).message.rfind(command + "\n", 0), 0u);
+    EXPECT_NE(lines.at(lines.size() - 2).message.find("Everything is Ok"), std::string::npos);
     EXPECT_EQ(lines.back(), (LogLine{0, "取消压缩包校验"}));
 
     ASSERT_TRUE(packer.compress());
@@ -214,7 +181,7 @@ TEST_F(ZipperTest, RepairReplacesEveryDamagedEntryFromDisk) {
     EXPECT_EQ(lines[1], (LogLine{0, "repairZip: errFile: src/a.bin"}));
     EXPECT_EQ(lines[2], (LogLine{0, "repairZip: errFile: src/sub/b c.bin"}));
     EXPECT_EQ(lines[3], (LogLine{0, command}));
-    EXPECT_EQ(lines[4].text.rfind(command + "\n", 0), 0u);
+    EXPECT_EQ(lines[4].message.rfind(command + "\n", 0), 0u);
     EXPECT_TRUE(zipper.testZip()) << "the update found the files below the archive's folder";
 }
 
@@ -454,32 +421,11 @@ TEST_F(ZipperTest, QuitNotificationKillsToolRunningInAnotherThread) {
     EXPECT_EQ(lines.back(), (LogLine{0, "取消压缩包校验"}));
 }
 
-int runInOwnApplicationFolder(char** argv) {
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0) return 1;
-    self[length] = '\0';
-    QTemporaryDir folder;
-    if (!folder.isValid()) return 1;
-    const QByteArray copy = (folder.path() + "/zipper_test").toUtf8();
-    if (link(self, copy.constData()) != 0 && !QFile::copy(self, copy)) return 1;
-    setenv("ZIPPER_TEST_IN_OWN_FOLDER", "1", 1);
-    const pid_t child = fork();
-    if (child == 0) {
-        execv(copy.constData(), argv);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("ZIPPER_TEST_IN_OWN_FOLDER")) {
-        return runInOwnApplicationFolder(argv);
-    }
+    const int code = TestSupport::reexecInOwnAppFolder(argc, argv);
+    if (code >= 0) return code;
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     FLAGS_log_dir = QCoreApplication::applicationDirPath().toStdString();

@@ -1,51 +1,29 @@
 #include "test_support.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
-#include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 
 #include <random>
+
+#include "app_folder.h"
 
 namespace TransferTest {
 
 namespace {
 
-const char kInAppFolder[] = "PVL_TRANSFER_TEST_IN_APP_FOLDER";
-
 QString appPath(const QString& name) { return QCoreApplication::applicationDirPath() + "/" + name; }
 
 }  // namespace
-
-int reexecInAppFolder(int argc, char** argv) {
-    if (qEnvironmentVariableIsSet(kInAppFolder)) return -1;
-    QCoreApplication app(argc, argv);
-    QTemporaryDir folder;
-    const QString copy = folder.path() + "/" + QFileInfo(app.applicationFilePath()).fileName();
-    if (!folder.isValid() || !QFile::copy(app.applicationFilePath(), copy)) {
-        fprintf(stderr, "cannot copy the test executable into %s\n", qPrintable(folder.path()));
-        return 1;
-    }
-    QProcess child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(kInAppFolder, "1");
-    child.setProcessEnvironment(environment);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.setInputChannelMode(QProcess::ForwardedInputChannel);
-    child.start(copy, app.arguments().mid(1));
-    if (!child.waitForStarted(-1) || !child.waitForFinished(-1)) return 1;
-    return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : 1;
-}
 
 void placeScript(const QString& name, const QString& body) {
     removeFromAppFolder(name);
@@ -62,29 +40,6 @@ void placeTool(const QString& name, const QString& builtPath) {
 }
 
 void removeFromAppFolder(const QString& name) { QFile::remove(appPath(name)); }
-
-LogCapture::LogCapture() { google::AddLogSink(this); }
-
-LogCapture::~LogCapture() { google::RemoveLogSink(this); }
-
-void LogCapture::send(google::LogSeverity severity, const char*, const char*, int,
-                      const struct ::tm*, const char* message, size_t messageLength) {
-    std::lock_guard<std::mutex> lock(mutex);
-    collected.push_back({severity, std::string(message, messageLength)});
-}
-
-std::vector<LogCapture::Line> LogCapture::lines() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return collected;
-}
-
-std::vector<std::string> LogCapture::messages(google::LogSeverity severity) {
-    std::vector<std::string> found;
-    for (const Line& line : lines()) {
-        if (line.severity == severity) found.push_back(line.message);
-    }
-    return found;
-}
 
 ServerProcess::~ServerProcess() { stop(); }
 
@@ -161,7 +116,7 @@ QByteArray readFile(const QString& path) {
 namespace TransferTest {
 
 int runTests(int argc, char** argv) {
-    const int code = reexecInAppFolder(argc, argv);
+    const int code = TestSupport::reexecInOwnAppFolder(argc, argv);
     if (code >= 0) return code;
     QCoreApplication app(argc, argv);
     FLAGS_logtostderr = true;

@@ -6,19 +6,12 @@
 #include <QString>
 #include <QStringList>
 
-#include <glog/logging.h>
-
-#include <mutex>
 #include <string>
 #include <vector>
 
-namespace TransferTest {
+#include "log_capture.h"
 
-// The runners look for their tool beside the running executable. To let every
-// test place its own tool there, main() calls this first: outside an app folder
-// it copies the test executable into a fresh temporary folder, runs the copy
-// with the same arguments and returns its exit code; inside one it returns -1.
-int reexecInAppFolder(int argc, char** argv);
+namespace TransferTest {
 
 // Places an executable shell script named `name` in the application folder.
 void placeScript(const QString& name, const QString& body);
@@ -27,25 +20,7 @@ void placeTool(const QString& name, const QString& builtPath);
 // Removes the file `name` from the application folder.
 void removeFromAppFolder(const QString& name);
 
-// Collects every glog message while it exists.
-class LogCapture : public google::LogSink {
-public:
-    struct Line {
-        google::LogSeverity severity;
-        std::string message;
-    };
-    LogCapture();
-    ~LogCapture() override;
-    void send(google::LogSeverity severity, const char* fullFilename, const char* baseFilename,
-              int line, const struct ::tm* tmTime, const char* message,
-              size_t messageLength) override;
-    std::vector<Line> lines();
-    std::vector<std::string> messages(google::LogSeverity severity);
-
-private:
-    std::mutex mutex;
-    std::vector<Line> collected;
-};
+using LogCapture = TestSupport::LogCapture;
 
 // A server process on 127.0.0.1 that prints "PORT <n>" once listening and ends
 // when its standard input closes.
@@ -72,7 +47,7 @@ QByteArray readFile(const QString& path);
 
 namespace TransferTest {
 
-// main() of a runner test: re-runs itself in an app folder, sets up glog (to
+// main() of a runner test: re-runs itself in an app folder of its own, sets up glog (to
 // standard error, so that nothing lands in files) and runs every test.
 int runTests(int argc, char** argv);
 
