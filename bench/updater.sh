@@ -67,7 +67,7 @@ worker_run() {  # milliseconds of one worker run applying the staged update
   echo $(((end - start) / 1000000))
 }
 
-by_hand_run() {  # milliseconds of the same work by hand
+by_hand_run() {  # milliseconds of the same work by hand, extracting into folder $1
   local start end
   reset_app
   stage
@@ -76,23 +76,7 @@ by_hand_run() {  # milliseconds of the same work by hand
   (
     cd "$app"
     [[ $(md5sum update/pkg | cut -c1-32) == "$(cat update/dat)" ]]
-    "$app/7z/pvl_7z.exe" -sccUTF-8 -bsp1 x "$app/update/pkg" "-o$app" -aoa >/dev/null
-    rm update/pkg update/dat
-  )
-  end=$(now)
-  echo $(((end - start) / 1000000))
-}
-
-fresh_run() {  # the same by hand, but extracted into a fresh folder as the worker does
-  local start end
-  reset_app
-  stage
-  sync
-  start=$(now)
-  (
-    cd "$app"
-    [[ $(md5sum update/pkg | cut -c1-32) == "$(cat update/dat)" ]]
-    "$app/7z/pvl_7z.exe" -sccUTF-8 -bsp1 x "$app/update/pkg" "-o$app/update/staging" -aoa >/dev/null
+    "$app/7z/pvl_7z.exe" -sccUTF-8 -bsp1 x "$app/update/pkg" "-o$1" -aoa >/dev/null
     rm update/pkg update/dat
   )
   end=$(now)
@@ -103,7 +87,7 @@ median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2
 
 # One untimed round first: the machine's first use of this much memory is slow.
 worker_run >/dev/null
-by_hand_run >/dev/null
+by_hand_run "$app" >/dev/null
 
 ratios=()
 fresh_ratios=()
@@ -113,8 +97,9 @@ for i in $(seq 1 "$runs"); do
   w=$(worker_run)
   # Let the tray stand-in the worker started finish before the folder goes.
   sleep 0.2
-  h=$(by_hand_run)
-  f=$(fresh_run)
+  h=$(by_hand_run "$app")
+  # The same into a fresh folder, as the worker extracts.
+  f=$(by_hand_run "$app/update/staging")
   workers+=("$w")
   hands+=("$h")
   ratios+=("$(awk -v w="$w" -v h="$h" 'BEGIN {printf "%.3f", w / h}')")
