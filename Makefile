@@ -3,7 +3,9 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 MAKEFLAGS += --no-print-directory
 
-.PHONY: setup configure build test demo bench format clean
+WIN_BUILD_DIR ?= build-win
+
+.PHONY: setup configure build test demo bench format clean windows test-windows
 
 setup:
 	@scripts/setup.sh
@@ -29,5 +31,20 @@ bench: build
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
+# The Windows program, cross-built with MinGW-w64 against the toolchain that
+# scripts/win_toolchain.sh builds once from Debian's sources (cached outside
+# the build folders), and its tests under Wine. The end-to-end suite is a host
+# program of the Linux build.
+windows:
+	@scripts/win_toolchain.sh $(WIN_BUILD_DIR)/toolchain-paths.cmake
+	@cmake -S . -B $(WIN_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+		-DPVL_WIN_PATHS=$(CURDIR)/$(WIN_BUILD_DIR)/toolchain-paths.cmake \
+		-DPVL_HOST_BUILD_DIR=$(abspath $(BUILD_DIR)) >/dev/null
+	@cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
+
+test-windows: build windows
+	@cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR)

@@ -7,7 +7,8 @@ target_include_directories(hot_update_installer_test PRIVATE ${PROJECT_SOURCE_DI
 target_link_libraries(hot_update_installer_test PRIVATE common GTest::gtest GTest::gtest_main)
 add_test(NAME hot_update_installer COMMAND hot_update_installer_test)
 
-add_executable(updater_e2e_test ${CMAKE_CURRENT_LIST_DIR}/updater_e2e_test.cpp)
+add_executable(updater_e2e_test ${CMAKE_CURRENT_LIST_DIR}/updater_e2e_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/updater_target.cpp ${CMAKE_CURRENT_LIST_DIR}/updater_target.h)
 target_link_libraries(updater_e2e_test PRIVATE Qt5::Core GTest::gtest)
 add_dependencies(updater_e2e_test updater taskkill start_recorder)
 target_compile_definitions(updater_e2e_test PRIVATE

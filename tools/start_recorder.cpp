@@ -1,51 +1,48 @@
 // Stand-in for programs the updater starts but that cannot exist here (the
-// client's tray program, an installer, "taskkill" in tests). Copied under the
-// name it stands in for, it appends one line per start to "<own name>.record"
-// beside its own executable: the start time in milliseconds since the epoch,
-// the working directory and every argument, separated by tabs. With the
-// environment variable START_RECORDER_HOLD_MS set it then stays alive that long,
-// as a running program would.
+// client's tray program, an installer, a browser, "taskkill" in tests). Copied
+// under the name it stands in for, it appends one line per start to
+// "<own name>.record" beside its own executable: the start time in milliseconds
+// since the epoch, the working directory and every argument, separated by tabs,
+// in UTF-8. With the environment variable START_RECORDER_HOLD_MS set it then
+// stays alive that long, as a running program would. With
+// START_RECORDER_ENVIRONMENT set it first writes its environment, one variable
+// a line, to "<own name>.environment".
 
-#include <fcntl.h>
-#include <limits.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <string>
-#include <thread>
-
-namespace {
-
-std::string ownPath() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
-}
-
-}  // namespace
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QThread>
 
 int main(int argc, char* argv[]) {
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
-    char cwd[PATH_MAX];
-    std::string line = std::to_string(now) + "\t" + (getcwd(cwd, sizeof(cwd)) ? cwd : "?");
-    for (int i = 1; i < argc; ++i) line += std::string("\t") + argv[i];
-    line += "\n";
+    QCoreApplication app(argc, argv);
+    QStringList fields{QString::number(QDateTime::currentMSecsSinceEpoch()), QDir::currentPath()};
+    // Qt reads the wide command line on Windows, so every letter arrives intact.
+    fields += QCoreApplication::arguments().mid(1);
+    const QByteArray line = fields.join('\t').toUtf8() + '\n';
 
-    const std::string record = ownPath() + ".record";
+    // Written before the start is recorded, so that it is complete once the
+    // record shows the start.
+    if (qEnvironmentVariableIsSet("START_RECORDER_ENVIRONMENT")) {
+        const QByteArray variables =
+            QProcessEnvironment::systemEnvironment().toStringList().join('\n').toUtf8() + '\n';
+        QFile file(QCoreApplication::applicationFilePath() + ".environment");
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(variables) != variables.size() || !file.flush()) {
+            return 1;
+        }
+    }
+
     // One write to a file opened for appending, so that concurrent starts never
     // interleave within a line.
-    const int fd = open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        const ssize_t written = write(fd, line.data(), line.size());
-        close(fd);
-        if (written != static_cast<ssize_t>(line.size())) return 1;
-    }
+    QFile record(QCoreApplication::applicationFilePath() + ".record");
+    const bool recorded = record.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                          record.write(line) == line.size() && record.flush();
+    record.close();
 
-    if (const char* hold = std::getenv("START_RECORDER_HOLD_MS")) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(hold)));
-    }
-    return fd >= 0 ? 0 : 1;
+    const QByteArray hold = qgetenv("START_RECORDER_HOLD_MS");
+    if (!hold.isEmpty()) QThread::msleep(hold.toULong());
+    return recorded ? 0 : 1;
 }

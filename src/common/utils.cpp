@@ -173,9 +173,6 @@ bool browserFromOpenCommand(const QString& command, QString& browser) {
 QProcess* startRegisteredBrowser(const QString& command, const QString& url) {
     QString browser;
     if (!browserFromOpenCommand(command, browser)) return nullptr;
-    QString program;
-    QStringList arguments;
-    UtilsPlatform::browserLaunch(browser, url, program, arguments);
 
     auto* process = new QProcess;
     // Nothing waits for the browser; the object goes once the child is over. A
@@ -189,7 +186,10 @@ QProcess* startRegisteredBrowser(const QString& command, const QString& url) {
             if (error == QProcess::FailedToStart) process->deleteLater();
         },
         Qt::DirectConnection);
-    process->start(program, arguments, QIODevice::ReadWrite);
+    // The program itself is started, with the address as one argument: no
+    // command interpreter sees the address, so "&", "^" or "%NAME%" in it stay
+    // text, and a browser path with blanks stays one path.
+    process->start(browser, QStringList{url}, QIODevice::ReadWrite);
     return process;
 }
 

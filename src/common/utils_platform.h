@@ -20,8 +20,4 @@ void openDefaultAppsSettings();
 // built from the desktop's default web browser). "" when none is registered.
 QString registeredHttpCommand();
 
-// The program and arguments that open `url` in the browser program `browser`.
-void browserLaunch(const QString& browser, const QString& url, QString& program,
-                   QStringList& arguments);
-
 }  // namespace UtilsPlatform

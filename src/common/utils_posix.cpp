@@ -179,10 +179,4 @@ QString registeredHttpCommand() {
     return pieces.join(' ');
 }
 
-void browserLaunch(const QString& browser, const QString& url, QString& program,
-                   QStringList& arguments) {
-    program = browser;
-    arguments = QStringList{url};
-}
-
 }  // namespace UtilsPlatform

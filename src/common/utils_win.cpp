@@ -26,10 +26,4 @@ QString registeredHttpCommand() {
     return command.value(".", QVariant()).toString();
 }
 
-void browserLaunch(const QString& browser, const QString& url, QString& program,
-                   QStringList& arguments) {
-    program = "cmd";
-    arguments = QStringList{"/c", "start", browser, url};
-}
-
 }  // namespace UtilsPlatform

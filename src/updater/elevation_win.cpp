@@ -1,5 +1,7 @@
 #include "elevation.h"
 
+#include <QString>
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -7,10 +9,14 @@
 namespace Elevation {
 
 // The "runas" verb makes the shell ask for administrator consent before it
-// starts the program; the shell also resolves a bare file name on its own.
+// starts the program; the shell also resolves a bare file name on its own. The
+// wide-character call keeps every letter of a path or argument: the narrow one
+// reads its texts in the ANSI code page, where UTF-8 arrives garbled.
 bool runAs(const std::string& file, const std::string& parameters) {
-    const HINSTANCE result =
-        ShellExecuteA(nullptr, "runas", file.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    const std::wstring wideFile = QString::fromStdString(file).toStdWString();
+    const std::wstring wideParameters = QString::fromStdString(parameters).toStdWString();
+    const HINSTANCE result = ShellExecuteW(nullptr, L"runas", wideFile.c_str(),
+                                           wideParameters.c_str(), nullptr, SW_SHOWNORMAL);
     // ShellExecute reports success as a value greater than 32.
     return reinterpret_cast<INT_PTR>(result) > 32;
 }

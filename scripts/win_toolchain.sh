@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# Builds the Windows toolchain for the cross build from Debian's own source
+# packages: a static Qt 5 (Core, Gui, Network, Widgets, the Windows platform
+# plugin), glog, gflags and GoogleTest for MinGW-w64, and the Windows 7-Zip
+# command-line program. Each component lands in a cache outside the build
+# folders, in a folder keyed by its source version and by this script, so a
+# second run only checks and returns, and `make clean` keeps it.
+#
+# Usage: scripts/win_toolchain.sh PATHS_FILE
+#   Writes PATHS_FILE, a CMake fragment naming the cached prefixes, for
+#   cmake/mingw-w64.cmake. Installs wine64, the MinGW-w64 compilers and a
+#   deb-src entry when run as root (otherwise prints what to run).
+# Environment: PVL_WIN_CACHE (default ~/.cache/pavlune-win), JOBS.
+set -euo pipefail
+
+paths_file=${1:?usage: $0 PATHS_FILE}
+cache=${PVL_WIN_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/pavlune-win}
+jobs=${JOBS:-$(nproc)}
+here=$(cd "$(dirname "$0")" && pwd)
+triplet=x86_64-w64-mingw32
+
+log() { printf '[windows toolchain] %s\n' "$*" >&2; }
+
+# --- Debian packages and the deb-src entry -----------------------------------
+packages=(wine64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64 dpkg-dev cmake make g++ perl python3 xz-utils)
+missing=()
+for pkg in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
+done
+has_deb_src() {
+  grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/
+}
+if ((${#missing[@]})) || ! has_deb_src; then
+  if [[ $(id -u) -ne 0 ]]; then
+    log "missing packages: ${missing[*]:-(none)}; deb-src entry: $(has_deb_src && echo present || echo missing)"
+    log "run this script as root once to install them"
+    exit 1
+  fi
+  if ! has_deb_src; then
+    # The same mirrors and suites as the binary entries, for source packages.
+    if [[ -f /etc/apt/sources.list.d/debian.sources ]]; then
+      sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+        >/etc/apt/sources.list.d/pavlune-deb-src.sources
+    else
+      grep -E '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' \
+        >/etc/apt/sources.list.d/pavlune-deb-src.list
+    fi
+  fi
+  log "installing: ${missing[*]:-(none)}, refreshing package lists"
+  apt-get update -qq
+  if ((${#missing[@]})); then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      "${missing[@]}" >/dev/null
+  fi
+fi
+
+# The win32 thread model of GCC 12 has no std::thread: every compiler call
+# goes to the POSIX-thread compilers, also for Qt's qmake-driven build, which
+# only knows the plain prefixed names.
+wrappers="$cache/bin"
+mkdir -p "$wrappers"
+for tool in gcc g++; do
+  ln -sfn "$(command -v $triplet-$tool-posix)" "$wrappers/$triplet-$tool"
+done
+export PATH="$wrappers:$PATH"
+
+source_version() {
+  apt-cache showsrc --only-source "$1" 2>/dev/null |
+    awk '/^Version:/ {print $2}' | sort -V | tail -n1
+}
+
+# Fetches and unpacks a source package into a fresh folder; prints its path.
+unpack() {
+  local package=$1 version=$2 work=$3
+  rm -rf "$work" && mkdir -p "$work/dl"
+  (cd "$work/dl" && apt-get source -qq --download-only "$package=$version") \
+    >"$work/fetch.log" 2>&1 || { cat "$work/fetch.log" >&2; return 1; }
+  dpkg-source -x "$work"/dl/*.dsc "$work/src" >>"$work/fetch.log" 2>&1 ||
+    { cat "$work/fetch.log" >&2; return 1; }
+  echo "$work/src"
+}
+
+cmake_cross() {
+  local src=$1 prefix=$2
+  shift 2
+  cmake -S "$src" -B "$src/_build" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-w64.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DCMAKE_PREFIX_PATH="$cache/prefixes" "$@" >/dev/null
+  cmake --build "$src/_build" -j "$jobs" >/dev/null
+  cmake --install "$src/_build" >/dev/null
+}
+
+build_qt() {
+  local src=$1 prefix=$2
+  (cd "$src" && ./configure -prefix "$prefix" -opensource -confirm-license \
+    -release -static -static-runtime -platform linux-g++ \
+    -xplatform win32-g++ -device-option CROSS_COMPILE=$triplet- \
+    -nomake examples -nomake tests -no-opengl -no-direct2d -no-dbus -no-icu \
+    -no-openssl -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype \
+    -qt-harfbuzz -no-sql-sqlite -no-sql-odbc -no-sql-psql -no-sql-mysql \
+    -no-feature-sql -no-feature-testlib -no-feature-concurrent \
+    -no-feature-xml -no-feature-vulkan -no-feature-tabletevent \
+    >"$src/../configure.log" 2>&1 &&
+    make -j "$jobs" >"$src/../build.log" 2>&1 &&
+    make install >/dev/null 2>&1)
+}
+
+build_gflags() {
+  cmake_cross "$1" "$2" -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF \
+    -DREGISTER_INSTALL_PREFIX=OFF -DBUILD_gflags_nothreads_LIB=OFF
+}
+
+build_glog() {
+  cmake_cross "$1" "$2" -DWITH_GFLAGS=ON -DWITH_GTEST=OFF -DWITH_UNWIND=OFF \
+    -DBUILD_TESTING=OFF -Dgflags_DIR="$cache/prefixes/gflags/lib/cmake/gflags"
+}
+
+build_googletest() {
+  cmake_cross "$1" "$2" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON
+}
+
+build_7zip() {
+  local src=$1 prefix=$2
+  (cd "$src/CPP/7zip/Bundles/Alone2" &&
+    make -j "$jobs" -f makefile.gcc IS_MINGW=1 MSYSTEM=1 DISABLE_RAR=1 \
+      CC=$triplet-gcc CXX=$triplet-g++ RC="$triplet-windres" \
+      >"$src/../build.log" 2>&1)
+  mkdir -p "$prefix"
+  cp "$src/CPP/7zip/Bundles/Alone2/_o/7zz.exe" "$prefix/7zz.exe"
+}
+
+# Builds one component unless its keyed folder is complete; the prefix is
+# then linked as $cache/prefixes/NAME for the later components and the paths file.
+# The key: the source version and a digest of how the component is built
+# (its build function, the shared CMake steps and the compiler set-up).
+component() {
+  local name=$1 package=$2 version recipe key
+  version=$(source_version "$package")
+  [[ -n "$version" ]] || { log "no source package $package"; exit 1; }
+  recipe=$(declare -f "build_$name")
+  if [[ "$recipe" == *cmake_cross* ]]; then
+    recipe+=$(declare -f cmake_cross; cat "$here/../cmake/mingw-w64.cmake")
+  fi
+  recipe=$(sha256sum <<<"$recipe" | cut -c1-10)
+  key="$name-$version-$recipe"
+  local dir="$cache/$key"
+  mkdir -p "$cache/prefixes"
+  if [[ -f "$dir/complete" ]]; then
+    log "$name: cached ($key)"
+  else
+    local started=$SECONDS src
+    log "$name: building $key"
+    rm -rf "$dir"
+    src=$(unpack "$package" "$version" "$dir/work")
+    if ! "build_$name" "$src" "$dir/prefix"; then
+      log "$name: build failed; logs in $dir/work"
+      exit 1
+    fi
+    rm -rf "$dir/work"
+    touch "$dir/complete"
+    log "$name: built in $((SECONDS - started)) s"
+  fi
+  ln -sfn "$dir/prefix" "$cache/prefixes/$name"
+}
+
+component 7zip 7zip
+component gflags gflags
+component glog google-glog
+component googletest googletest
+component qt qtbase-opensource-src
+
+mkdir -p "$(dirname "$paths_file")"
+cat >"$paths_file" <<EOF
+# Written by scripts/win_toolchain.sh: the cached Windows toolchain.
+set(PVL_WIN_PREFIXES
+  "$(readlink -f "$cache/prefixes/qt")"
+  "$(readlink -f "$cache/prefixes/gflags")"
+  "$(readlink -f "$cache/prefixes/glog")"
+  "$(readlink -f "$cache/prefixes/googletest")")
+set(PVL_WIN_7ZIP "$(readlink -f "$cache/prefixes/7zip")/7zz.exe")
+set(PVL_WIN_COMPILER_DIR "$wrappers")
+EOF

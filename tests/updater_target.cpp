@@ -1,0 +1,147 @@
+#include "updater_target.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QStandardPaths>
+
+#include <signal.h>
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+    return file.readAll();
+}
+
+QList<qint64> allProcesses() {
+    QList<qint64> pids;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric) pids << pid;
+    }
+    return pids;
+}
+
+// Processes whose parent is `pid`.
+QList<qint64> childrenOf(qint64 pid) {
+    QList<qint64> children;
+    for (qint64 candidate : allProcesses()) {
+        const QByteArray stat = readAll(QString("/proc/%1/stat").arg(candidate));
+        // The command name in parentheses may hold blanks: fields follow the last ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == pid) children << candidate;
+    }
+    return children;
+}
+
+bool liesAt(const QString& program, const QString& wanted) {
+    return !program.isEmpty() && (program == wanted || program.startsWith(wanted + "/"));
+}
+
+// The Wine prefix's fixed temporary folder (see tests/wine_prefix.sh).
+const char kWineTemp[] = "C:/users/Public/Pavlune 临时";
+
+}  // namespace
+
+UpdaterTarget::UpdaterTarget() {
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    windows_ = env.value("UPDATER_TARGET") == "wine";
+    if (windows_) {
+        updater_ = env.value("UPDATER_EXE");
+        sevenZip_ = env.value("SEVEN_ZIP_EXE");
+        startRecorder_ = env.value("START_RECORDER_EXE");
+        taskkill_ = env.value("TASKKILL_EXE");
+        wineRun_ = env.value("WINE_RUN");
+        winePrefix_ = env.value("WINEPREFIX");
+    } else {
+        updater_ = UPDATER_BIN;
+        sevenZip_ = QStandardPaths::findExecutable("7zz");
+        startRecorder_ = START_RECORDER_BIN;
+        taskkill_ = TASKKILL_BIN;
+    }
+}
+
+const UpdaterTarget& UpdaterTarget::current() {
+    static const UpdaterTarget target;
+    return target;
+}
+
+void UpdaterTarget::prepare(QProcess& process, const QString& program,
+                            const QStringList& arguments) const {
+    if (windows_) {
+        process.setProgram(wineRun_);
+        process.setArguments(QStringList{winePrefix_, program} + arguments);
+    } else {
+        process.setProgram(program);
+        process.setArguments(arguments);
+    }
+}
+
+void UpdaterTarget::useTempFolder(const QString& folder, QProcessEnvironment& env) const {
+    if (!windows_) {
+        env.insert("TMPDIR", folder);
+        return;
+    }
+    // Wine takes the temporary folder from the prefix's registry, not from the
+    // environment: the prefix's folder is made a link to the test's.
+    const QString link = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);
+    if (QFileInfo(link).isSymLink()) {
+        QFile::remove(link);
+    } else if (QFileInfo(link).isDir()) {
+        QDir(link).removeRecursively();
+    }
+    QFile::link(folder, link);
+}
+
+QString UpdaterTarget::nativePath(const QString& path) const {
+    if (!windows_) return path;
+    const QString link = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);
+    const QString linked = QFileInfo(link).symLinkTarget();
+    if (!linked.isEmpty() && (path == linked || path.startsWith(linked + "/"))) {
+        return kWineTemp + path.mid(linked.size());
+    }
+    return "Z:" + path;  // Wine's drive for the host's root
+}
+
+QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
+    QList<qint64> found;
+    const QString wanted = QFileInfo(path).canonicalFilePath();
+    for (qint64 pid : allProcesses()) {
+        QString program;
+        if (windows_) {
+            // A Windows program under Wine names itself by its Windows path.
+            program = QString::fromUtf8(
+                          readAll(QString("/proc/%1/cmdline").arg(pid)).split('\0').value(0))
+                          .replace('\\', '/');
+            if (program.size() > 2 && program.at(1) == ':') {
+                program = program.at(0).toUpper() == 'Z'
+                              ? program.mid(2)
+                              : winePrefix_ + "/drive_" + program.at(0).toLower() + program.mid(2);
+                program = QFileInfo(program).canonicalFilePath();
+            } else {
+                program.clear();
+            }
+        } else {
+            program = QFileInfo(QString("/proc/%1/exe").arg(pid)).symLinkTarget();
+        }
+        if (liesAt(program, wanted)) found << pid;
+    }
+    return found;
+}
+
+void UpdaterTarget::killAbruptly(qint64 pid, const QString& app) const {
+    // Under Wine a program's children are not its children here: the programs
+    // of the application folder are taken as well.
+    QList<qint64> all = QList<qint64>{pid} + processesRunning(app);
+    for (int i = 0; i < all.size(); ++i) {
+        kill(static_cast<pid_t>(all.at(i)), SIGSTOP);
+        for (qint64 child : childrenOf(all.at(i))) {
+            if (!all.contains(child)) all << child;
+        }
+    }
+    for (qint64 p : all) kill(static_cast<pid_t>(p), SIGKILL);
+}
