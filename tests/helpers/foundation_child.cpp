@@ -2,11 +2,16 @@
 // boundary: glog's set-up, the single-instance guard, command lookup.
 //   foundation_child log NAME THRESHOLD [NAME2 THRESHOLD2]
 //   foundation_child guard KEY hold            prints taken/busy, waits for stdin EOF
-//   foundation_child guard KEY spawn PROGRAM [ARGS...]   takes it, starts PROGRAM detached, prints
-//   its pid foundation_child guard KEY twice           two guard objects in one process
+//   foundation_child guard KEY once            prints taken/busy, ends
+//   foundation_child guard KEY keep MS         takes it silently, ends after MS milliseconds
+//   foundation_child guard KEY spawn PROGRAM [ARGS...]
+//                                              takes it, starts PROGRAM detached, prints its pid
+//   foundation_child guard KEY twice           two guard objects in one process
 //   foundation_child run PROGRAM [ARGS...]     prints what runSimpleCommand returned
+//   foundation_child sleep MS                  ends after MS milliseconds, as a running program
 #include <QCoreApplication>
 #include <QProcess>
+#include <QThread>
 
 #include <glog/logging.h>
 
@@ -44,7 +49,14 @@ int runGuard(const QStringList& args) {
         return 0;
     }
     SingletonProgram guard(key);
+    if (mode == "keep") {
+        // Nothing printed: whoever started it may have stopped reading.
+        guard.isRunning();
+        QThread::msleep(args.value(4).toULong());
+        return 0;
+    }
     std::cout << (guard.isRunning() ? "busy" : "taken") << std::endl;
+    if (mode == "once") return 0;
     if (mode == "spawn") {
         qint64 pid = 0;
         QProcess::startDetached(args.value(4), args.mid(5), QString(), &pid);
@@ -72,6 +84,10 @@ int main(int argc, char** argv) {
     if (mode == "log") return runLog(args);
     if (mode == "guard") return runGuard(args);
     if (mode == "run") return runCommand(args);
+    if (mode == "sleep") {
+        QThread::msleep(args.value(2).toULong());
+        return 0;
+    }
     std::cerr << "unknown mode\n";
     return 2;
 }
