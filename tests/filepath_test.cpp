@@ -11,7 +11,11 @@
 
 #include <vector>
 
+#include "platform.h"
+
 namespace {
+
+using TestSupport::onWindows;
 
 void writeFile(const QString& path, const QByteArray& data) {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -71,7 +75,8 @@ TEST(FilepathNames, SplitsFolderAndName) {
     EXPECT_EQ(Filepath::base("/x/README"), "README");
     EXPECT_EQ(Filepath::baseWithoutSuffix("/x/setup.exe"), "setup");
     EXPECT_EQ(Filepath::baseWithoutSuffix("/x/a.tar.gz"), "a.tar");
-    EXPECT_EQ(Filepath::dir("/x/y z/f.txt"), "/x/y z");
+    // An absolute path on either system: "/" or "C:/" first.
+    EXPECT_EQ(Filepath::dir(QDir::rootPath() + "x/y z/f.txt"), QDir::rootPath() + "x/y z");
     EXPECT_EQ(Filepath::dir("f.txt"), QDir::currentPath());
 }
 
@@ -84,7 +89,7 @@ protected:
 };
 
 TEST_F(FilepathFiles, RemoveRefusesShortPathsAndReportsWhatHappened) {
-    for (const char* p : {"C:/", "C:", "/", "", "abc"}) {
+    for (const char* p : {"C:/", "C:\\", "C:", "/", "\\", "", "abc"}) {
         EXPECT_FALSE(Filepath::remove(p)) << p;
     }
     EXPECT_TRUE(QDir("/").exists());
@@ -151,11 +156,41 @@ TEST_F(FilepathFiles, WalkStopsOnlyTheCurrentFolder) {
         seen << QDir(tmp.path()).relativeFilePath(info.absoluteFilePath());
         return info.fileName() != "1.txt";
     });
-    EXPECT_EQ(seen, QStringList({"a.txt", "b/1.txt", "B2/x.txt", "c.txt"}));
+    // A leading dot hides a file on Linux (and under Wine); Windows hides by an
+    // attribute alone.
+    const QStringList shown =
+        QFileInfo(path(".hidden")).isHidden() ? QStringList() : QStringList{".hidden"};
+    EXPECT_EQ(seen, shown + QStringList({"a.txt", "b/1.txt", "B2/x.txt", "c.txt"}));
 
     seen.clear();
     Filepath::walkDir(path("missing"), [&](const QFileInfo&) { return true; });
     EXPECT_TRUE(seen.isEmpty());
+}
+
+TEST_F(FilepathFiles, TakesBackslashesAsSeparatorsOnWindows) {
+    if (!onWindows()) GTEST_SKIP() << "a backslash is a letter of a name outside Windows";
+    EXPECT_EQ(Filepath::base("C:\\app\\log\\setup.exe"), "setup.exe");
+    EXPECT_EQ(Filepath::baseWithoutSuffix("C:\\app\\pkg.tar.gz"), "pkg.tar");
+    EXPECT_EQ(Filepath::dir("C:\\app\\log\\a b.txt"), "C:/app/log");
+
+    const QString folder = QDir::toNativeSeparators(path("new folder/子"));
+    ASSERT_TRUE(folder.contains('\\'));
+    EXPECT_TRUE(Filepath::createDir(folder + "\\deep"));
+    writeFile(path("new folder/子/f.txt"), "abc");
+    const QString file = folder + "\\f.txt";
+    EXPECT_EQ(Filepath::join({folder, "f.txt"}), path("new folder/子/f.txt"));
+    EXPECT_EQ(Filepath::dir(file), path("new folder/子"));
+    long long size = 0;
+    EXPECT_TRUE(Filepath::fileSize(size, file));
+    EXPECT_EQ(size, 3);
+    QString error;
+    EXPECT_TRUE(Filepath::copyFile(file, folder + "\\copy\\g.txt", error)) << error.toStdString();
+    EXPECT_EQ(readFile(path("new folder/子/copy/g.txt")), "abc");
+    EXPECT_TRUE(Filepath::rename(file, folder + "\\deep\\h.txt"));
+    EXPECT_EQ(readFile(path("new folder/子/deep/h.txt")), "abc");
+    EXPECT_FALSE(Filepath::fileBeingUsed(folder + "\\deep\\h.txt"));
+    EXPECT_TRUE(Filepath::remove(folder));
+    EXPECT_FALSE(QFileInfo::exists(path("new folder/子")));
 }
 
 // --- MD5 ---
@@ -197,6 +232,13 @@ TEST_F(FilepathFiles, Md5FailureLeavesOutputAlone) {
     QString md5 = "unchanged";
     EXPECT_FALSE(Filepath::fileMd5(md5, path("missing")));
     EXPECT_EQ(md5, "unchanged");
+    EXPECT_FALSE(Filepath::fileMd5(md5, tmp.path()));
+    EXPECT_EQ(md5, "unchanged");
+}
+
+TEST_F(FilepathFiles, Md5FailedReadLeavesOutputAlone) {
+    if (onWindows()) GTEST_SKIP() << "/proc, whose files fail to read, exists only on Linux";
+    QString md5 = "unchanged";
     // Opens fine but every read fails (EIO): a failed read is no digest at all.
     EXPECT_FALSE(Filepath::fileMd5(md5, "/proc/self/mem"));
     EXPECT_EQ(md5, "unchanged");
@@ -216,11 +258,10 @@ TEST_F(FilepathFiles, BeingUsedTellsRunningExecutablesAndCreatesNothing) {
     EXPECT_FALSE(QFileInfo::exists(path("no folder")));
 
     // A running program's executable cannot be opened for writing.
-    const QString program = path("托盘 program");
-    ASSERT_TRUE(QFile::copy("/bin/sleep", program));
-    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+    const QString program = path(TestSupport::programFileName("托盘 program"));
+    ASSERT_TRUE(QFile::copy(FOUNDATION_CHILD, program));
     QProcess running;
-    running.start(program, {"30"});
+    running.start(program, {"sleep", "30000"});
     ASSERT_TRUE(running.waitForStarted(5000));
     EXPECT_TRUE(Filepath::fileBeingUsed(program));
     running.kill();

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
+
 namespace {
 
 struct ChildRun {
@@ -22,7 +24,7 @@ protected:
     QString child;
 
     void SetUp() override {
-        child = appDir.filePath("logger child");
+        child = appDir.filePath(TestSupport::programFileName("logger child"));
         ASSERT_TRUE(QFile::copy(FOUNDATION_CHILD, child));
     }
 

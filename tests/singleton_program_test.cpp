@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
 
 #include "singleton_program.h"
@@ -33,9 +32,7 @@ QByteArray runGuardChild(const QString& key, const QString& mode, const QStringL
 }
 
 // "taken" or "busy": what a short-lived second process sees.
-QByteArray guardOnce(const QString& key) {
-    return runGuardChild(key, "spawn", {"true"}).split('\n').first();
-}
+QByteArray guardOnce(const QString& key) { return runGuardChild(key, "once", {}); }
 
 TEST(SingletonProgram, SecondProcessSeesTheGuardWhileTheFirstLives) {
     const QString key = uniqueKey();
@@ -55,7 +52,7 @@ TEST(SingletonProgram, FreedWhenTheHolderIsKilled) {
     QByteArray answer;
     auto holder = startHolder(key, answer);
     ASSERT_EQ(answer, "taken");
-    ::kill(holder->processId(), SIGKILL);
+    holder->kill();
     ASSERT_TRUE(holder->waitForFinished(5000));
     EXPECT_EQ(guardOnce(key), "taken");
 }
@@ -63,15 +60,19 @@ TEST(SingletonProgram, FreedWhenTheHolderIsKilled) {
 TEST(SingletonProgram, ProgramsStartedByTheHolderDoNotKeepIt) {
     const QString key = uniqueKey();
     // The holder starts a long-lived program and exits; that program must not
-    // have inherited the guard.
-    const QList<QByteArray> lines = runGuardChild(key, "spawn", {"sleep", "20"}).split('\n');
+    // have inherited the guard. It shows that it still runs by holding a guard
+    // of its own, and ends by itself.
+    const QString sleeperKey = "sleeper " + key;
+    const QList<QByteArray> lines =
+        runGuardChild(key, "spawn", {FOUNDATION_CHILD, "guard", sleeperKey, "keep", "15000"})
+            .split('\n');
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], "taken");
-    const pid_t sleeper = lines[1].trimmed().toInt();
-    ASSERT_GT(sleeper, 0);
-    EXPECT_EQ(::kill(sleeper, 0), 0) << "the started program should still run";
+    ASSERT_GT(lines[1].trimmed().toLongLong(), 0);
+    bool sleeperRuns = false;
+    for (int i = 0; i < 50 && !sleeperRuns; ++i) sleeperRuns = guardOnce(sleeperKey) == "busy";
+    ASSERT_TRUE(sleeperRuns) << "the started program should still run";
     EXPECT_EQ(guardOnce(key), "taken");
-    ::kill(sleeper, SIGKILL);
 }
 
 TEST(SingletonProgram, SecondCallInOneProcessAnswersTakenAlreadyEvenAfterDestruction) {

@@ -12,7 +12,11 @@
 
 #include <memory>
 
+#include "platform.h"
+
 namespace {
+
+using TestSupport::programFileName;
 
 void writeFile(const QString& path, const QByteArray& data) {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -87,9 +91,12 @@ TEST_F(SimpleFiles, WriteFailuresAreReported) {
     QDir().mkpath(path("a folder"));
     EXPECT_FALSE(Utils::simpleWriteFile(path("a folder"), "x", error));
     EXPECT_TRUE(error.startsWith("文件打开失败: ")) << error.toStdString();
+}
 
+TEST_F(SimpleFiles, WriteToAFullDiskIsReported) {
+    if (TestSupport::onWindows()) GTEST_SKIP() << "/dev/full, a disk always full, is Linux's";
     // A full disk: the write must not be reported as done.
-    error.clear();
+    QString error;
     EXPECT_FALSE(Utils::simpleWriteFile("/dev/full", QByteArray(100000, 'x'), error));
     EXPECT_TRUE(error.startsWith("文件写入失败, 写入的长度 ")) << error.toStdString();
     EXPECT_TRUE(error.contains(" 数据长度 100000 ")) << error.toStdString();
@@ -198,14 +205,28 @@ TEST(SimpleHttp, DownloadWritesOnlyAfterASuccessfulGet) {
 
 // --- commands ---
 
+// Places the scripted tool at `path`, following `plan` (see scripted_tool.cpp).
+void placeScriptedTool(const QString& path, const QByteArray& plan) {
+    if (!QFileInfo::exists(path)) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        ASSERT_TRUE(QFile::copy(SCRIPTED_TOOL, path));
+    }
+    writeFile(path + ".plan", plan);
+}
+
 TEST(SimpleCommand, ReturnsStandardOutputAsUtf8UpToNul) {
-    EXPECT_EQ(Utils::runSimpleCommand("sh", {"-c", "printf 'out 输出'; printf err >&2"}),
-              "out 输出");
-    EXPECT_EQ(Utils::runSimpleCommand("printf", {"a\\377b"}),
+    QTemporaryDir tmp;
+    const QString tool = tmp.filePath(programFileName("a tool"));
+    placeScriptedTool(tool, "out out 输出\nerr err");
+    EXPECT_EQ(Utils::runSimpleCommand(tool, {}), "out 输出");
+    placeScriptedTool(tool, "out a\\377b");
+    EXPECT_EQ(Utils::runSimpleCommand(tool, {}),
               QString("a") + QChar(QChar::ReplacementCharacter) + "b");
-    EXPECT_EQ(Utils::runSimpleCommand("printf", {"before\\000after"}), "before");
+    placeScriptedTool(tool, "out before\\000after");
+    EXPECT_EQ(Utils::runSimpleCommand(tool, {}), "before");
     // Arguments with blanks arrive as one argument each.
-    EXPECT_EQ(Utils::runSimpleCommand("printf", {"%s|", "a b", "c"}), "a b|c|");
+    Utils::runSimpleCommand(tool, {"a b", "c"});
+    EXPECT_TRUE(readFile(tool + ".calls").endsWith("\037a b\037c\n"));
 }
 
 TEST(SimpleCommand, MissingProgramGivesEmptyTextAtOnce) {
@@ -218,21 +239,17 @@ TEST(SimpleCommand, MissingProgramGivesEmptyTextAtOnce) {
 TEST(SimpleCommand, BareNamesAreFoundBesideTheProgramFirst) {
     QTemporaryDir tmp;
     const QString app = tmp.filePath("app dir");
-    const QString child = app + "/child";
+    const QString child = app + "/" + programFileName("child");
     QDir().mkpath(app);
-    QDir().mkpath(tmp.filePath("bin"));
     ASSERT_TRUE(QFile::copy(FOUNDATION_CHILD, child));
-    auto script = [](const QString& path, const QByteArray& text) {
-        writeFile(path, "#!/bin/sh\nprintf '" + text + "'\n");
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
-    };
-    script(app + "/pvl_probe", "beside");
-    script(tmp.filePath("bin/pvl_probe"), "in path");
+    placeScriptedTool(app + "/" + programFileName("pvl_probe"), "out beside");
+    placeScriptedTool(tmp.filePath("bin/" + programFileName("pvl_probe")), "out in path");
 
     auto runChild = [&] {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("PATH", tmp.filePath("bin") + ":" + env.value("PATH"));
+        env.insert("PATH", QDir::toNativeSeparators(tmp.filePath("bin")) + QDir::listSeparator() +
+                               env.value("PATH"));
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(tmp.path());
         process.start(child, {"run", "pvl_probe"});
@@ -240,7 +257,7 @@ TEST(SimpleCommand, BareNamesAreFoundBesideTheProgramFirst) {
         return process.readAllStandardOutput();
     };
     EXPECT_EQ(runChild(), "beside");
-    QFile::remove(app + "/pvl_probe");
+    QFile::remove(app + "/" + programFileName("pvl_probe"));
     EXPECT_EQ(runChild(), "in path");
 }
 
