@@ -1,10 +1,12 @@
-// Zipper against the real 7-Zip ("7zz") and, for outputs the real tool cannot
-// produce, against small shell scripts placed as the tool that record their
-// arguments and working directory and print what a case asks for.
+// Zipper against the real 7-Zip (SEVEN_ZIP: "7zz", or the Windows build's
+// 7-Zip) and, for outputs the real tool cannot produce, against the scripted
+// tool placed as the tool, which records its arguments and working directory
+// and prints what a case's plan asks for.
 //
 // The runner finds its tool under the application folder, which Qt takes from
-// /proc/self/exe. So that parallel test processes never share that folder, main
-// runs the tests from a copy of this executable in a fresh temporary folder.
+// the running executable. So that parallel test processes never share that
+// folder, main runs the tests from a copy of this executable in a fresh
+// temporary folder.
 
 #include <gtest/gtest.h>
 
@@ -14,7 +16,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
-#include <QStandardPaths>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -37,9 +39,9 @@ using TestSupport::LogCapture;
 using LogLine = LogCapture::Line;
 
 QByteArray randomBytes(int size) {
-    QFile urandom("/dev/urandom");
-    urandom.open(QIODevice::ReadOnly);
-    return urandom.read(size);
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
 }
 
 void writeFile(const QString& path, const QByteArray& data) {
@@ -82,32 +84,37 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(work.isValid());
         QDir().mkpath(QFileInfo(toolPath).absolutePath());
-        QFile::remove(toolPath);
+        removeTool();
     }
-    void TearDown() override { QFile::remove(toolPath); }
+    void TearDown() override { removeTool(); }
+
+    void removeTool() {
+        for (const char* suffix : {"", ".plan", ".calls"}) {
+            QFile::remove(toolPath + suffix);
+        }
+    }
 
     void useRealTool() {
-        const QString real = QStandardPaths::findExecutable("7zz");
-        ASSERT_FALSE(real.isEmpty()) << "7zz is missing (Debian package 7zip)";
-        ASSERT_TRUE(QFile::link(real, toolPath));
+        ASSERT_TRUE(QFileInfo(SEVEN_ZIP).isExecutable())
+            << SEVEN_ZIP << " is missing (Debian package 7zip)";
+        ASSERT_TRUE(QFile::copy(SEVEN_ZIP, toolPath));
     }
 
-    // Installs a script as the tool: it appends one line per call to calls.log
-    // (working directory and arguments, separated by \037), then runs `body`.
-    void useFakeTool(const QString& body) {
-        const QString script =
-            "#!/bin/sh\n{ printf '%s' \"$PWD\"; for a in \"$@\"; do printf "
-            "'\\037%s' \"$a\"; done; printf '\\n'; } >> '" +
-            path("calls.log") + "'\n" + body + "\n";
-        writeFile(toolPath, script.toUtf8());
-        QFile::setPermissions(toolPath, QFile::permissions(toolPath) | QFile::ExeOwner);
+    // Places the scripted tool as the tool, following `plan` (see
+    // scripted_tool.cpp); a later plan replaces the earlier one.
+    void useFakeTool(const QString& plan) {
+        if (!QFileInfo::exists(toolPath)) {
+            ASSERT_TRUE(QFile::copy(SCRIPTED_TOOL, toolPath));
+        }
+        writeFile(toolPath + ".plan", plan.toUtf8());
     }
 
     // Each call as its working directory followed by its arguments.
     std::vector<QStringList> calls() {
         std::vector<QStringList> result;
-        if (!QFile::exists(path("calls.log"))) return result;
-        for (const QString& line : QString::fromUtf8(readFile(path("calls.log"))).split('\n')) {
+        const QString log = toolPath + ".calls";
+        if (!QFile::exists(log)) return result;
+        for (const QString& line : QString::fromUtf8(readFile(log)).split('\n')) {
             if (!line.isEmpty()) result.push_back(line.split(QChar(037)));
         }
         return result;
@@ -173,13 +180,16 @@ TEST_F(ZipperTest, RepairReplacesEveryDamagedEntryFromDisk) {
 
     logs.take();
     zipper.repairZip();
+    // The tool names entries with the system's separator.
+    const std::string firstName = QDir::toNativeSeparators("src/a.bin").toStdString();
+    const std::string secondName = QDir::toNativeSeparators("src/sub/b c.bin").toStdString();
     const std::string command =
-        (toolPath + " -sccUTF-8 u -ux2z2 " + archive + " src/a.bin src/sub/b c.bin").toStdString();
+        (toolPath + " -sccUTF-8 u -ux2z2 " + archive).toStdString() + " " + firstName + " " + secondName;
     const std::vector<LogLine> lines = logs.take();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], (LogLine{0, "Zip Has Error"}));
-    EXPECT_EQ(lines[1], (LogLine{0, "repairZip: errFile: src/a.bin"}));
-    EXPECT_EQ(lines[2], (LogLine{0, "repairZip: errFile: src/sub/b c.bin"}));
+    EXPECT_EQ(lines[1], (LogLine{0, "repairZip: errFile: " + firstName}));
+    EXPECT_EQ(lines[2], (LogLine{0, "repairZip: errFile: " + secondName}));
     EXPECT_EQ(lines[3], (LogLine{0, command}));
     EXPECT_EQ(lines[4].message.rfind(command + "\n", 0), 0u);
     EXPECT_TRUE(zipper.testZip()) << "the update found the files below the archive's folder";
@@ -190,7 +200,7 @@ TEST_F(ZipperTest, EncryptedArchiveFailsInsteadOfWaitingForPassword) {
     writeFile(path("secret.txt"), "secret\n");
     const QString archive = path("enc.zip");
     QProcess packer;
-    packer.start("7zz", {"a", "-tzip", "-pSecret", archive, path("secret.txt")});
+    packer.start(SEVEN_ZIP, {"a", "-tzip", "-pSecret", archive, path("secret.txt")});
     ASSERT_TRUE(packer.waitForFinished(-1));
     ASSERT_EQ(packer.exitCode(), 0);
 
@@ -234,11 +244,11 @@ TEST_F(ZipperTest, RealProgressStaysBelow100AndTwoSecondsApart) {
     }
 }
 
-// --- With scripts that print what the real tool cannot ---
+// --- With the scripted tool, printing what the real tool cannot ---
 
 struct OutcomeCase {
     const char* name;
-    QString printed;  // printf format of standard output
+    QString printed;  // standard output, escaped as in a plan
     int exitCode;
     bool succeeds;
     std::string errorMessage;
@@ -247,7 +257,7 @@ void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 class ZipperOutcomeTest : public ZipperTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(ZipperOutcomeTest, FollowsSuccessTextThenExitCodeThenLastLine) {
-    useFakeTool(QString("printf '%1'\nexit %2").arg(GetParam().printed).arg(GetParam().exitCode));
+    useFakeTool(QString("out %1\nexit %2").arg(GetParam().printed).arg(GetParam().exitCode));
     Zipper zipper(path("a.zip"), path("out"), "zip");
     EXPECT_EQ(zipper.testZip(), GetParam().succeeds);
     EXPECT_EQ(zipper.getErrorMessage(), GetParam().errorMessage);
@@ -270,28 +280,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
 TEST_F(ZipperTest, FailureTextSurvivesSuccessesAndTextlessFailures) {
-    useFakeTool(
-        "[ \"$2\" = t ] && { printf '\\nfirst cause\\n'; exit 2; }\n"
-        "printf 'no line end'; exit 2");
+    useFakeTool("t:out \\nfirst cause\\n\nt:exit 2\nout no line end\nexit 2");
     Zipper zipper(path("a.zip"), path("out"), "zip");
     EXPECT_FALSE(zipper.testZip());
     EXPECT_FALSE(zipper.uncompress());
     EXPECT_EQ(zipper.getErrorMessage(), "first cause");
-    useFakeTool("printf '\\nEverything is Ok\\n'");
+    useFakeTool("out \\nEverything is Ok\\n");
     EXPECT_TRUE(zipper.testZip());
     EXPECT_EQ(zipper.getErrorMessage(), "first cause");
 }
 
 struct ProgressCase {
     const char* name;
-    QString script;
+    QString plan;
     std::vector<int> reports;
 };
 void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
 class ZipperProgressTest : public ZipperTest, public ::testing::WithParamInterface<ProgressCase> {};
 
 TEST_P(ZipperProgressTest, ReportsFirstPercentageOfChunkAtMostEveryTwoSeconds) {
-    useFakeTool(GetParam().script + "\nprintf '\\nEverything is Ok\\n'");
+    useFakeTool(GetParam().plan + "\nout \\nEverything is Ok\\n");
     Zipper zipper(path("a.zip"), path("out"), "zip");
     std::vector<int> reports;
     zipper.setProgressCallback([&](int value) { reports.push_back(value); });
@@ -301,25 +309,22 @@ TEST_P(ZipperProgressTest, ReportsFirstPercentageOfChunkAtMostEveryTwoSeconds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chunks, ZipperProgressTest,
-    ::testing::Values(
-        ProgressCase{"FirstOfChunk", "printf '  7%% 12%%'", {7}},
-        ProgressCase{"Zero", "printf '0%%'", {0}},
-        ProgressCase{"NinetyNine", "printf ' 99%%\\b\\b\\b\\b'", {99}},
-        ProgressCase{"HundredNever", "printf '100%% 5%%'", {}},
-        ProgressCase{"LastThreeDigits", "printf '1234%%'", {}},
-        ProgressCase{"StandardErrorIgnored", "printf '12%%' >&2", {}},
-        ProgressCase{"HalfSecondApart", "printf '10%%'; sleep 0.5; printf '20%%'", {10}},
-        ProgressCase{"TwoSecondsApart", "printf '10%%'; sleep 2.2; printf '20%%'", {10, 20}}),
+    ::testing::Values(ProgressCase{"FirstOfChunk", "out   7% 12%", {7}},
+                      ProgressCase{"Zero", "out 0%", {0}},
+                      ProgressCase{"NinetyNine", "out  99%\\b\\b\\b\\b", {99}},
+                      ProgressCase{"HundredNever", "out 100% 5%", {}},
+                      ProgressCase{"LastThreeDigits", "out 1234%", {}},
+                      ProgressCase{"StandardErrorIgnored", "err 12%", {}},
+                      ProgressCase{"HalfSecondApart", "out 10%\nsleep 500\nout 20%", {10}},
+                      ProgressCase{"TwoSecondsApart", "out 10%\nsleep 2200\nout 20%", {10, 20}}),
     [](const ::testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
 
 TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
     useFakeTool(
-        "for a; do case $a in a|t|u|x) op=$a; break;; esac; done\n"
-        "case $op in\n"
-        "t) printf 'ERROR: CRC Failed : dir/x.bin\\nERROR: CRC Failed : dir/y z.bin\\r\\n' >&2\n"
-        "   printf '\\nTesting\\r\\nSub items Errors: 2\\r\\n'; exit 2;;\n"
-        "*) printf '\\nEverything is Ok\\n';;\n"
-        "esac");
+        "t:err ERROR: CRC Failed : dir/x.bin\\nERROR: CRC Failed : dir/y z.bin\\r\\n\n"
+        "t:out \\nTesting\\r\\nSub items Errors: 2\\r\\n\n"
+        "t:exit 2\n"
+        "out \\nEverything is Ok\\n");
     QDir().mkpath(path("archives"));
     const QString archive = path("archives/pkg.zip");
     Zipper zipper(archive, path("dir"), "zip");
@@ -350,8 +355,7 @@ TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
 
 TEST_F(ZipperTest, RepairCountsOnlyLinesStartingWithCrcFailed) {
     useFakeTool(
-        "printf 'ERROR: Data Error : a\\n ERROR: CRC Failed : b\\nERROR: CRC Failed b\\n' >&2\n"
-        "exit 2");
+        "err ERROR: Data Error : a\\n ERROR: CRC Failed : b\\nERROR: CRC Failed b\\n\nexit 2");
     Zipper zipper(path("a.zip"), path("out"), "zip");
     EXPECT_FALSE(zipper.testZip());
     logs.take();
@@ -361,7 +365,7 @@ TEST_F(ZipperTest, RepairCountsOnlyLinesStartingWithCrcFailed) {
 }
 
 TEST_F(ZipperTest, RepairPassesSwitchLikeNamesAsNames) {
-    useFakeTool("printf 'ERROR: CRC Failed : -sdel\\nERROR: CRC Failed : @list\\n' >&2; exit 2");
+    useFakeTool("err ERROR: CRC Failed : -sdel\\nERROR: CRC Failed : @list\\n\nexit 2");
     Zipper zipper(path("a.zip"), path("out"), "zip");
     EXPECT_FALSE(zipper.testZip());
     zipper.repairZip();
@@ -370,7 +374,7 @@ TEST_F(ZipperTest, RepairPassesSwitchLikeNamesAsNames) {
 }
 
 TEST_F(ZipperTest, LogsCommandAndOutputOfEveryRun) {
-    useFakeTool("printf '\\nTesting 档案\\nEverything is Ok\\n'");
+    useFakeTool("out \\nTesting 档案\\nEverything is Ok\\n");
     Zipper zipper(path("a b.zip"), path("out"), "zip");
     EXPECT_TRUE(zipper.testZip());
     const std::string command = (toolPath + " -sccUTF-8 t " + path("a b.zip")).toStdString();
@@ -401,7 +405,7 @@ TEST_F(ZipperTest, KillWithNothingRunningLogsWarning) {
 }
 
 TEST_F(ZipperTest, QuitNotificationKillsToolRunningInAnotherThread) {
-    useFakeTool("printf 'Everything is' ; exec sleep 30");
+    useFakeTool("out Everything is\nsleep 30000");
     bool result = true;
     std::unique_ptr<QThread> worker(QThread::create([&] {
         Zipper zipper(path("a.zip"), path("out"), "zip");
