@@ -606,6 +606,33 @@ TEST_F(UpdaterTest, RestartModePausesEndsTheProgramsInOrderAndRestartsTheTray) {
     EXPECT_GE(starts.at(0).msecs, kills.at(1).msecs);
 }
 
+TEST_F(UpdaterTest, RestartModeEndsTheRunningTrayAndEveryCompanion) {
+    // The taskkill stand-in that really ends processes, in place of the recorder.
+    ASSERT_TRUE(QFile::remove(taskkill()));
+    ASSERT_TRUE(QFile::copy(platform().taskkillBinary(), taskkill()));
+    const QString companion = app + "/pvl_helper.exe";
+    ASSERT_TRUE(QFile::copy(platform().startRecorderBinary(), companion));
+    QProcessEnvironment hold = QProcessEnvironment::systemEnvironment();
+    hold.insert("START_RECORDER_HOLD_MS", "60000");
+    QProcess running[2];
+    const QString programs[2] = {tray(), companion};
+    for (int i = 0; i < 2; ++i) {
+        running[i].setProcessEnvironment(hold);
+        platform().prepare(running[i], programs[i], {});
+        running[i].start();
+        ASSERT_TRUE(
+            waitFor([&] { return !startsRecordedBy(programs[i]).isEmpty(); }, kRunTimeoutMs));
+    }
+
+    runWorker({"restart"});
+    EXPECT_TRUE(running[0].waitForFinished(kRunTimeoutMs)) << "the tray program runs on";
+    EXPECT_TRUE(running[1].waitForFinished(kRunTimeoutMs)) << "the companion runs on";
+    const QList<Start> starts = trayStarts(2);
+    ASSERT_EQ(starts.size(), 2);
+    EXPECT_EQ(starts.at(1).arguments, QStringList({"runas", "restart"}));
+    EXPECT_TRUE(logMessages().contains("没有发现热更新包"));
+}
+
 TEST_F(UpdaterTest, RestartAnywhereButLastMeansNormalMode) {
     runWorker({"restart", "later"});
     EXPECT_TRUE(startsRecordedBy(taskkill()).isEmpty());
