@@ -358,8 +358,8 @@ TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
         {here, "-sccUTF-8", "-r", "a", "-tzip", "-bsp1", archive, path("dir"), "-y"},
         {here, "-sccUTF-8", "t", archive}};
     for (int round = 0; round < 5; ++round) {
-        expected.push_back(
-            {path("archives"), "-sccUTF-8", "u", "-ux2z2", archive, "dir/x.bin", "dir/y z.bin"});
+        expected.push_back({path("archives"), "-sccUTF-8", "u", "-ux2z2", "-spd", archive,
+                            "dir/x.bin", "dir/y z.bin"});
         if (round < 4) expected.push_back({path("archives"), "-sccUTF-8", "t", archive});
     }
     EXPECT_EQ(calls(), expected);
