@@ -2,16 +2,20 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "argument_decoder.h"
+#include "message_writer.h"
 #include "oss_uploader.h"
+#include "s3_upload.h"
 #include "test_support.h"
 
 namespace {
@@ -408,6 +412,87 @@ TEST_F(UploadToolTest, FailedPartAbortsTheMultipartUpload) {
     int status = 0;
     readBack("inject-part-failure/big.bin", &status);
     EXPECT_EQ(status, 404);
+}
+
+TEST_F(UploadToolTest, KeyWithDotSegmentsIsRefusedBeforeAnyRequest) {
+    // Sent, such a key would reach another object than the one signed for.
+    const QString local = files.filePath("dots.bin");
+    ASSERT_TRUE(TransferTest::writeRandomFile(local, 1000, 9));
+    OssUploader uploader(entryFor(local, "dots/./b/../c.txt"), 1);
+    const Outcome run = runUploader(uploader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("dots/./b/../c.txt"), std::string::npos) << run.error;
+    EXPECT_TRUE(requests().filter("/dots/").isEmpty());
+    EXPECT_TRUE(requests().filter(QRegExp("^PUT /bucket/c.txt")).isEmpty());
+}
+
+TEST_F(UploadToolTest, PoolSizeAboveSixPutsAsManyPartsInFlight) {
+    const QString local = files.filePath("pool.bin");
+    // Seven parts, all sent at once; the server holds each for 300 ms.
+    ASSERT_TRUE(TransferTest::writeRandomFile(local, 6 * S3Upload::kPartSize + 1, 10));
+    OssUploader uploader(entryFor(local, "slow-parts/pool.bin"), 7);
+    const Outcome run = runUploader(uploader);
+    ASSERT_TRUE(run.ok) << run.error;
+    int peak = 0;
+    for (const QString& line : requests().filter(QRegExp("^INFLIGHT \\d+ /bucket/slow-parts/"))) {
+        peak = std::max(peak, line.section(' ', 1, 1).toInt());
+    }
+    EXPECT_EQ(peak, 7);
+    EXPECT_EQ(readBack("slow-parts/pool.bin"), TransferTest::readFile(local));
+}
+
+TEST_F(UploadToolTest, RequestTimeoutAndALostCompletionAnswerAreNoFailures) {
+    struct Case {
+        QString key;
+        qint64 size;
+        QString retried;  // the request, as logged, that goes out twice
+    };
+    for (const Case& c :
+         {Case{"request-timeout-once/a.bin", 1000, "^PUT /bucket/request-timeout-once/a.bin$"},
+          Case{"lose-completion-answer/b.bin", 2 * S3Upload::kPartSize + 5,
+               "^POST /bucket/lose-completion-answer/b.bin\\?uploadId="}}) {
+        const QString local = files.filePath("retried.bin");
+        ASSERT_TRUE(TransferTest::writeRandomFile(local, c.size, 11));
+        OssUploader uploader(entryFor(local, c.key), 2);
+        const Outcome run = runUploader(uploader);
+        ASSERT_TRUE(run.ok) << run.error;
+        EXPECT_EQ(readBack(c.key), TransferTest::readFile(local));
+        EXPECT_EQ(requests().filter(QRegExp(c.retried)).size(), 2)
+            << qPrintable(requests().join('\n'));
+    }
+}
+
+TEST_F(UploadToolTest, StalledPartIsSentAgainWhileOthersMove) {
+    const QString local = files.filePath("stall.bin");
+    ASSERT_TRUE(TransferTest::writeRandomFile(local, 2 * S3Upload::kPartSize + 5, 12));
+    UploadJob job = UploadJob::fromJson(
+        QJsonObject{{"oss_ak", "S3RVER"},
+                    {"oss_sk", "S3RVER"},
+                    {"oss_bucket", "bucket"},
+                    {"oss_endpoint", QString("127.0.0.1:%1").arg(server->port())},
+                    {"oss_key", "stall-once/big.bin"},
+                    {"local_filename", local},
+                    {"disable_ssl", true},
+                    {"s3_force_path_style", true},
+                    {"pool_size", 3}});
+    job.stallTimeoutMs = 1000;
+    std::FILE* output = std::tmpfile();
+    ASSERT_NE(output, nullptr);
+    {
+        MessageWriter messages(output);
+        S3Upload upload(job, messages);
+        QEventLoop loop;
+        QObject::connect(&upload, &S3Upload::finished, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
+        QTimer::singleShot(0, &upload, &S3Upload::start);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        EXPECT_TRUE(upload.succeeded());
+    }
+    std::fclose(output);
+    EXPECT_EQ(readBack("stall-once/big.bin"), TransferTest::readFile(local));
+    EXPECT_EQ(requests().filter(QRegExp("^PUT /bucket/stall-once/big.bin\\?partNumber=2&")).size(),
+              2);
 }
 
 }  // namespace

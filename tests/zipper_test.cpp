@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QMap>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -174,7 +175,8 @@ TEST_F(ZipperTest, RepairReplacesEveryDamagedEntryFromDisk) {
     logs.take();
     zipper.repairZip();
     const std::string command =
-        (toolPath + " -sccUTF-8 u -ux2z2 " + archive + " src/a.bin src/sub/b c.bin").toStdString();
+        (toolPath + " -sccUTF-8 u -ux2z2 -spd " + archive + " src/a.bin src/sub/b c.bin")
+            .toStdString();
     const std::vector<LogLine> lines = logs.take();
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], (LogLine{0, "Zip Has Error"}));
@@ -183,6 +185,31 @@ TEST_F(ZipperTest, RepairReplacesEveryDamagedEntryFromDisk) {
     EXPECT_EQ(lines[3], (LogLine{0, command}));
     EXPECT_EQ(lines[4].message.rfind(command + "\n", 0), 0u);
     EXPECT_TRUE(zipper.testZip()) << "the update found the files below the archive's folder";
+}
+
+TEST_F(ZipperTest, RepairTakesWildcardCharactersInNamesLiterally) {
+    useRealTool();
+    const QByteArray damaged = randomBytes(1 << 20);
+    writeFile(path("src/a*.bin"), damaged);
+    writeFile(path("src/b?.bin"), randomBytes(1 << 20));
+    const QString archive = path("pkg.zip");
+    Zipper zipper(archive, path("src"), "zip");
+    ASSERT_TRUE(zipper.compress()) << zipper.getErrorMessage();
+    // Files that the names would match as wildcards, never packed.
+    writeFile(path("src/a-private.bin"), "private");
+    writeFile(path("src/bx.bin"), "private");
+
+    damageEntry(archive, damaged);
+    EXPECT_FALSE(zipper.testZip());
+    zipper.repairZip();
+    EXPECT_TRUE(zipper.testZip()) << zipper.getErrorMessage();
+    QProcess list;
+    list.start(QStandardPaths::findExecutable("7zz"), {"l", "-ba", "-sccUTF-8", archive});
+    ASSERT_TRUE(list.waitForFinished(30000));
+    const QString listing = QString::fromUtf8(list.readAllStandardOutput());
+    EXPECT_TRUE(listing.contains("src/a*.bin")) << qPrintable(listing);
+    EXPECT_FALSE(listing.contains("a-private.bin")) << qPrintable(listing);
+    EXPECT_FALSE(listing.contains("bx.bin")) << qPrintable(listing);
 }
 
 TEST_F(ZipperTest, EncryptedArchiveFailsInsteadOfWaitingForPassword) {
@@ -331,8 +358,8 @@ TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
         {here, "-sccUTF-8", "-r", "a", "-tzip", "-bsp1", archive, path("dir"), "-y"},
         {here, "-sccUTF-8", "t", archive}};
     for (int round = 0; round < 5; ++round) {
-        expected.push_back(
-            {path("archives"), "-sccUTF-8", "u", "-ux2z2", archive, "dir/x.bin", "dir/y z.bin"});
+        expected.push_back({path("archives"), "-sccUTF-8", "u", "-ux2z2", "-spd", archive,
+                            "dir/x.bin", "dir/y z.bin"});
         if (round < 4) expected.push_back({path("archives"), "-sccUTF-8", "t", archive});
     }
     EXPECT_EQ(calls(), expected);
@@ -365,8 +392,8 @@ TEST_F(ZipperTest, RepairPassesSwitchLikeNamesAsNames) {
     Zipper zipper(path("a.zip"), path("out"), "zip");
     EXPECT_FALSE(zipper.testZip());
     zipper.repairZip();
-    EXPECT_EQ(calls().back(), (QStringList{work.path(), "-sccUTF-8", "u", "-ux2z2", path("a.zip"),
-                                           "--", "-sdel", "@list"}));
+    EXPECT_EQ(calls().back(), (QStringList{work.path(), "-sccUTF-8", "u", "-ux2z2", "-spd",
+                                           path("a.zip"), "--", "-sdel", "@list"}));
 }
 
 TEST_F(ZipperTest, LogsCommandAndOutputOfEveryRun) {
