@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -321,18 +322,32 @@ TEST_F(UpdaterTest, NothingStagedLogsBothAbsencesAndStartsTheTray) {
 }
 
 TEST_F(UpdaterTest, RunsWhereTheNamedDisplayCannotBeReached) {
-    // A display variable left behind by a session that is gone must not make the
-    // GUI application object abort.
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    // A display variable left behind by a session that is gone, or a platform
+    // named where no display is, must not make the GUI application object abort;
+    // the tray program still gets the environment as the worker was given it.
+    const QList<QPair<QString, QString>> settings = {{"DISPLAY", ":987"},
+                                                     {"WAYLAND_DISPLAY", "wayland-987"},
+                                                     {"QT_QPA_PLATFORM", "xcb"},
+                                                     {"QT_QPA_PLATFORM", ""}};
+    for (int i = 0; i < settings.size(); ++i) {
+        const QString setting = settings.at(i).first + "=" + settings.at(i).second;
         QDir(app + "/log").removeRecursively();
         QProcessEnvironment env = environment();
-        env.insert(variable, variable == QByteArray("DISPLAY") ? ":987" : "wayland-987");
+        env.insert(settings.at(i).first, settings.at(i).second);
+        env.insert("START_RECORDER_ENVIRONMENT", "1");
         const UpdaterRun run = runUpdater({"runas"}, env);
-        ASSERT_TRUE(run.finished) << variable;
-        EXPECT_EQ(run.exitCode, 0) << variable << run.standardError.toStdString();
+        ASSERT_TRUE(run.finished) << setting.toStdString();
+        EXPECT_EQ(run.exitCode, 0) << setting.toStdString() << run.standardError.toStdString();
         EXPECT_EQ(logMessages(),
                   QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}))
-            << variable;
+            << setting.toStdString();
+        ASSERT_EQ(trayStarts(i + 1).size(), i + 1) << setting.toStdString();
+        const QStringList trayEnvironment =
+            QString::fromUtf8(readAll(tray() + ".environment")).split('\n');
+        EXPECT_TRUE(trayEnvironment.contains(setting)) << setting.toStdString();
+        EXPECT_EQ(trayEnvironment.filter(QRegularExpression("^QT_QPA_PLATFORM=")).size(),
+                  settings.at(i).first == "QT_QPA_PLATFORM" ? 1 : 0)
+            << setting.toStdString();
     }
 }
 

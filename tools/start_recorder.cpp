@@ -4,7 +4,8 @@
 // beside its own executable: the start time in milliseconds since the epoch,
 // the working directory and every argument, separated by tabs. With the
 // environment variable START_RECORDER_HOLD_MS set it then stays alive that long,
-// as a running program would.
+// as a running program would. With START_RECORDER_ENVIRONMENT set it first
+// writes its environment, one variable a line, to "<own name>.environment".
 
 #include <fcntl.h>
 #include <limits.h>
@@ -15,12 +16,22 @@
 #include <string>
 #include <thread>
 
+extern char** environ;
+
 namespace {
 
 std::string ownPath() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
     return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+bool writeFile(const std::string& path, int flags, const std::string& content) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644);
+    if (fd < 0) return false;
+    const ssize_t written = write(fd, content.data(), content.size());
+    close(fd);
+    return written == static_cast<ssize_t>(content.size());
 }
 
 }  // namespace
@@ -34,18 +45,22 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) line += std::string("\t") + argv[i];
     line += "\n";
 
-    const std::string record = ownPath() + ".record";
+    // Written before the start is recorded, so that it is complete once the
+    // record shows the start.
+    if (std::getenv("START_RECORDER_ENVIRONMENT")) {
+        std::string variables;
+        for (char** variable = environ; *variable; ++variable) {
+            variables += std::string(*variable) + "\n";
+        }
+        if (!writeFile(ownPath() + ".environment", O_TRUNC, variables)) return 1;
+    }
+
     // One write to a file opened for appending, so that concurrent starts never
     // interleave within a line.
-    const int fd = open(record.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        const ssize_t written = write(fd, line.data(), line.size());
-        close(fd);
-        if (written != static_cast<ssize_t>(line.size())) return 1;
-    }
+    const bool recorded = writeFile(ownPath() + ".record", O_APPEND, line);
 
     if (const char* hold = std::getenv("START_RECORDER_HOLD_MS")) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(hold)));
     }
-    return fd >= 0 ? 0 : 1;
+    return recorded ? 0 : 1;
 }
