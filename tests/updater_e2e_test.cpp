@@ -532,6 +532,44 @@ TEST_F(UpdaterTest, ArchiveEntriesCannotEscapeTheApplicationFolder) {
     }
 }
 
+// The client's own files in "update", named like the worker's work folders in
+// other letter cases or with more after the name.
+const Tree kLookAlikes = {{"update/OBSOLETE_LIST.txt", "client list"},
+                          {"update/obsolete-2/notes.txt", "client folder"},
+                          {"update/Replaced.txt", "client text"},
+                          {"update/Staging-old/a.txt", "client backup"}};
+
+TEST_F(UpdaterTest, ClientFilesNamedLikeTheWorkFoldersSurviveEveryRun) {
+    QStringList installedOrUpdate = kNotInstalled;
+    installedOrUpdate.removeAll("update/");
+    writeTree(app, merged(kVersion1, kLookAlikes));
+    runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, installedOrUpdate), merged(kVersion1, kLookAlikes));
+
+    const Tree package = merged(kVersion2, {{"update/Obsolete-notes.txt", "notes"}});
+    stageHotUpdate(zipOf(package));
+    runWorker();
+    const QStringList log = logMessages();
+    EXPECT_TRUE(log.contains("解压缩更新包: 1")) << log.join("\n").toStdString();
+    EXPECT_TRUE(log.filter("恢复中断的热更新").isEmpty()) << log.join("\n").toStdString();
+    EXPECT_EQ(readTree(app, installedOrUpdate), merged(merged(kVersion1, kLookAlikes), package));
+}
+
+TEST_F(UpdaterTest, ReplacedFilesLeftToDeleteAreDeletedWithoutARecovery) {
+    // What an earlier finished update could not delete yet (a program that still
+    // ran, on Windows) is no interrupted update.
+    writeTree(app, kVersion1);
+    writeTree(update(), {{"obsolete/1/Pavlune.dll", "v0 main library"},
+                         {"obsolete/1/plugins/pvl_a.dll", "v0 plugin a"}});
+    runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
 // --- Full installer ---
 
 class FullInstallerTest : public UpdaterTest, public ::testing::WithParamInterface<const char*> {
@@ -780,32 +818,36 @@ struct KillPoint {
 
 void PrintTo(const KillPoint& point, std::ostream* out) { *out << point.name; }
 
-class InterruptedUpdateTest : public UpdaterTest,
-                              public ::testing::WithParamInterface<KillPoint> {};
+class InterruptedUpdateTest : public UpdaterTest, public ::testing::WithParamInterface<KillPoint> {
+protected:
+    // Runs a worker on the staged update and kills it at the kill point.
+    void runWorkerKilledAtTheKillPoint() {
+        QProcess worker;
+        start(worker, {"runas"}, environment());
+        ASSERT_TRUE(worker.waitForStarted());
+        // Polled every millisecond: some states last only a few.
+        bool killed = false;
+        QElapsedTimer timer;
+        timer.start();
+        while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
+            if (GetParam().reached(update())) {
+                killTree(worker.processId());
+                killed = true;
+                break;
+            }
+        }
+        worker.waitForFinished();
+        std::cout << "[ killed at " << GetParam().name << ": "
+                  << (killed ? "yes" : "finished first") << " ]" << std::endl;
+    }
+};
 
 TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
     const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
     writeTree(app, version1);
     stageHotUpdate(zipOf(version2));
-
-    QProcess worker;
-    start(worker, {"runas"}, environment());
-    ASSERT_TRUE(worker.waitForStarted());
-    // Polled every millisecond: some states last only a few.
-    bool killed = false;
-    QElapsedTimer timer;
-    timer.start();
-    while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
-        if (GetParam().reached(update())) {
-            killTree(worker.processId());
-            killed = true;
-            break;
-        }
-    }
-    worker.waitForFinished();
-    std::cout << "[ killed at " << GetParam().name << ": " << (killed ? "yes" : "finished first")
-              << " ]" << std::endl;
+    ASSERT_NO_FATAL_FAILURE(runWorkerKilledAtTheKillPoint());
 
     runWorker();
     EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));

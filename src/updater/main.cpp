@@ -85,14 +85,11 @@ void tryFullInstaller() {
 
 // Extracts a verified hot-update package over the application folder, then
 // removes the package and its sidecar whatever the outcome.
-void tryHotUpdate() {
+void tryHotUpdate(HotUpdateInstaller& installer) {
     const QString appDir = QCoreApplication::applicationDirPath();
-    const QString updateDir = Filepath::join({appDir, "update"});
     const QString package = Filepath::join({appDir, "update", "pkg"});
     const QString sidecar = Filepath::join({appDir, "update", "dat"});
-
-    HotUpdateInstaller installer(appDir, updateDir);
-    if (installer.hasLeftovers()) {
+    if (installer.wasInterrupted()) {
         // An earlier run was killed part-way: its package is still here and is
         // applied again once the application folder is as it was.
         const bool recovered = installer.recover();
@@ -120,11 +117,20 @@ void tryHotUpdate() {
     }
 }
 
-void checkUpdate() {
+// False when the tray program runs, and nothing was looked at.
+bool checkUpdate(HotUpdateInstaller& installer) {
     // The tray program's executable cannot be opened for writing while it runs.
-    if (Filepath::fileBeingUsed(kTrayProgram)) return;
+    if (Filepath::fileBeingUsed(kTrayProgram)) return false;
     tryFullInstaller();
-    tryHotUpdate();
+    tryHotUpdate(installer);
+    return true;
+}
+
+// What an update no longer needs is deleted once the tray program has been
+// started, so that the client is back without waiting for it. A file that cannot
+// be deleted yet (a running program's, on Windows) is tried again next run.
+void freeObsolete(HotUpdateInstaller& installer) {
+    if (!installer.freeObsolete()) LOG(WARNING) << installer.errorMessage().toStdString();
 }
 
 // Puts an environment variable back as it was before a temporary change.
@@ -163,15 +169,19 @@ int main(int argc, char* argv[]) {
 
     Logger::init("updater", 0);
 
+    const QString appDir = QCoreApplication::applicationDirPath();
+    HotUpdateInstaller installer(appDir, Filepath::join({appDir, "update"}));
+    bool checked = false;
     if (arguments.last() == kRestart) {
         QThread::msleep(kRestartPauseMs);
         Utils::runSimpleCommand("taskkill", {"/f", "/im", kTrayProgram});
         Utils::runSimpleCommand("taskkill", {"/f", "/im", "pvl_*"});
-        checkUpdate();
+        checked = checkUpdate(installer);
         startSystemTrayIcon({kRestart});
     } else {
-        checkUpdate();
+        checked = checkUpdate(installer);
         startSystemTrayIcon({});
     }
+    if (checked) freeObsolete(installer);
     return 0;
 }
