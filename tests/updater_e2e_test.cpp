@@ -858,6 +858,37 @@ TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     }
 }
 
+TEST_P(InterruptedUpdateTest, FullInstallerStagedAfterwardsIsNotUndone) {
+    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
+    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
+    writeTree(app, version1);
+    stageHotUpdate(zipOf(version2));
+    ASSERT_NO_FATAL_FAILURE(runWorkerKilledAtTheKillPoint());
+
+    // The client then stages a full installer.
+    const QString installer = temp + "/pvl_update_install.exe";
+    const QByteArray program = readAll(START_RECORDER_BIN);
+    writeFile(installer, program);
+    writeFile(temp + "/pvl_update_install.dat", md5Of(program).toUtf8());
+    runWorker();
+    const QString started = temp + "/pvl_install.exe";
+    ASSERT_TRUE(
+        waitFor([&] { return !startsRecordedBy(started).isEmpty(); }, kDetachedStartTimeoutMs))
+        << logMessages().join("\n").toStdString();
+    // What the installer does: version 3 of every file, and no hot update any more.
+    Tree version3;
+    for (const QString& file : merged(version1, version2).keys())
+        version3[file] = "v3 " + file.toUtf8();
+    writeTree(app, version3);
+    QFile::remove(update() + "/pkg");
+    QFile::remove(update() + "/dat");
+
+    runWorker();
+    runWorker();
+    EXPECT_EQ(readTree(app, kNotInstalled), version3);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     KillPoints, InterruptedUpdateTest,
     ::testing::Values(

@@ -89,15 +89,6 @@ void tryHotUpdate(HotUpdateInstaller& installer) {
     const QString appDir = QCoreApplication::applicationDirPath();
     const QString package = Filepath::join({appDir, "update", "pkg"});
     const QString sidecar = Filepath::join({appDir, "update", "dat"});
-    if (installer.wasInterrupted()) {
-        // An earlier run was killed part-way: its package is still here and is
-        // applied again once the application folder is as it was.
-        const bool recovered = installer.recover();
-        LOG(WARNING) << "恢复中断的热更新: " << recovered
-                     << (recovered ? std::string() : " " + installer.errorMessage().toStdString());
-        if (!recovered) return;
-    }
-
     if (!verifyStagedPackage(package, sidecar, "没有发现热更新包")) return;
 
     // Extracted into a staging folder first: a package that fails part-way (an
@@ -121,6 +112,16 @@ void tryHotUpdate(HotUpdateInstaller& installer) {
 bool checkUpdate(HotUpdateInstaller& installer) {
     // The tray program's executable cannot be opened for writing while it runs.
     if (Filepath::fileBeingUsed(kTrayProgram)) return false;
+    if (installer.wasInterrupted()) {
+        // An earlier run was killed part-way. The folder is put right before
+        // either kind of update: a full installer started over moved-aside files
+        // would have its work undone by a later recovery. The package of the
+        // interrupted run is still here and is applied again.
+        const bool recovered = installer.recover();
+        LOG(WARNING) << "恢复中断的热更新: " << recovered
+                     << (recovered ? std::string() : " " + installer.errorMessage().toStdString());
+        if (!recovered) return true;
+    }
     tryFullInstaller();
     tryHotUpdate(installer);
     return true;
