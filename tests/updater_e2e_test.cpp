@@ -820,8 +820,11 @@ void PrintTo(const KillPoint& point, std::ostream* out) { *out << point.name; }
 
 class InterruptedUpdateTest : public UpdaterTest, public ::testing::WithParamInterface<KillPoint> {
 protected:
-    // Runs a worker on the staged update and kills it at the kill point.
-    void runWorkerKilledAtTheKillPoint() {
+    // Installs version 1, stages version 2 and runs a worker that is killed at
+    // the kill point.
+    void interruptAnUpdate() {
+        writeTree(app, version1);
+        stageHotUpdate(zipOf(version2));
         QProcess worker;
         start(worker, {"runas"}, environment());
         ASSERT_TRUE(worker.waitForStarted());
@@ -840,14 +843,13 @@ protected:
         std::cout << "[ killed at " << GetParam().name << ": "
                   << (killed ? "yes" : "finished first") << " ]" << std::endl;
     }
+
+    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
+    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
 };
 
 TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
-    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
-    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
-    writeTree(app, version1);
-    stageHotUpdate(zipOf(version2));
-    ASSERT_NO_FATAL_FAILURE(runWorkerKilledAtTheKillPoint());
+    ASSERT_NO_FATAL_FAILURE(interruptAnUpdate());
 
     runWorker();
     EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
@@ -859,11 +861,7 @@ TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
 }
 
 TEST_P(InterruptedUpdateTest, FullInstallerStagedAfterwardsIsNotUndone) {
-    const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
-    const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
-    writeTree(app, version1);
-    stageHotUpdate(zipOf(version2));
-    ASSERT_NO_FATAL_FAILURE(runWorkerKilledAtTheKillPoint());
+    ASSERT_NO_FATAL_FAILURE(interruptAnUpdate());
 
     // The client then stages a full installer.
     const QString installer = temp + "/pvl_update_install.exe";
