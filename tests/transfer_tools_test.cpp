@@ -159,8 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "store.example.com", "/bucket/k"},
                       TargetCase{"https://store.example.com:8443", true, false, "k", "https",
                                  "bucket.store.example.com:8443", "/k"},
-                      TargetCase{"[::1]:9000", true, true, "k", "http", "[::1]:9000",
-                                 "/bucket/k"}));
+                      TargetCase{"[::1]:9000", true, true, "k", "http", "[::1]:9000", "/bucket/k"},
+                      TargetCase{"127.0.0.1:9000", true, true, "./a/../b/.", "http",
+                                 "127.0.0.1:9000", "/bucket/./a/../b/."}));
 
 TEST(S3Target, RefusesAMissingBucketKeyOrEndpoint) {
     UploadJob job;
