@@ -9,6 +9,8 @@ add_library(transfer_tool_support STATIC
   ${transfer_dir}/aws_signer.cpp ${transfer_dir}/aws_signer.h
   ${transfer_dir}/http_download.cpp ${transfer_dir}/http_download.h
   ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h
+  ${transfer_dir}/verbatim_http_reply.cpp ${transfer_dir}/verbatim_http_reply.h
+  ${transfer_dir}/verbatim_network_manager.cpp ${transfer_dir}/verbatim_network_manager.h
   ${transfer_dir}/tool_main.cpp ${transfer_dir}/tool_main.h
   ${transfer_dir}/file_sync.h)
 if(WIN32)

@@ -26,6 +26,7 @@ const path = require('path');
 
 const [prefix, directory, logFile] = process.argv.slice(2);
 const S3rver = require(path.join(prefix, 'node_modules', 's3rver'));
+const FilesystemStore = require(path.join(prefix, 'node_modules', 's3rver', 'lib', 'stores', 'filesystem'));
 const secrets = { S3RVER: 'S3RVER' };
 
 function encodeRfc3986(text) {
@@ -104,7 +105,20 @@ function expectedSignature(req, auth, secret) {
   return { accessKey: match[1], signature: match[6], expected: hmac(key, stringToSign).toString('hex') };
 }
 
+// s3rver files an object under its key joined as a path, so "a/./b/../c" would
+// land on "a/c" and "../y" outside the bucket. Keys are not paths in S3: a
+// segment of one or two dots, with any "!" after it, gets one "!" more on disk.
+function keepDotSegments() {
+  const mapSegments = (key, map) => key.split('/').map(map).join('/');
+  const { encodeKeyPath, decodeKeyPath } = FilesystemStore;
+  FilesystemStore.encodeKeyPath = key =>
+    encodeKeyPath(mapSegments(key, s => (/^\.\.?!*$/.test(s) ? s + '!' : s)));
+  FilesystemStore.decodeKeyPath = keyPath =>
+    mapSegments(decodeKeyPath(keyPath), s => (/^\.\.?!+$/.test(s) ? s.slice(0, -1) : s));
+}
+
 async function main() {
+  keepDotSegments();
   const store = new S3rver({
     directory,
     silent: true,
@@ -141,7 +155,8 @@ async function main() {
       res.writeHead(204);
       return res.end();
     }
-    const key = url.pathname;
+    // The path as sent: URL resolves "." and "..".
+    const key = req.url.split('?', 1)[0];
     const part = url.searchParams.get('partNumber');
     if (req.method === 'PUT' && key.includes('inject-part-failure') && part === '2') {
       return sendError(req, res, 500, 'InternalError', 'Injected failure of part 2.');

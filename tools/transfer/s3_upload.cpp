@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "message_writer.h"
+#include "verbatim_network_manager.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ S3Upload::S3Upload(UploadJob job, MessageWriter& messages)
     const int managerCount =
         (this->job.poolSize + kConnectionsPerManager - 1) / kConnectionsPerManager;
     for (int i = 0; i < managerCount; ++i) {
-        managers.push_back(std::make_unique<QNetworkAccessManager>());
+        managers.push_back(std::make_unique<VerbatimNetworkManager>());
     }
 }
 
@@ -147,14 +148,6 @@ bool S3Target::resolve(const UploadJob& job, S3Target& target, QString& error) {
     if (key.isEmpty()) {
         error = "无效的 oss_key: " + job.key;
         return false;
-    }
-    // Qt resolves "." and ".." segments in every request path, escaped or not,
-    // so such a key would be signed for one object and sent for another.
-    for (const QString& segment : key.split('/')) {
-        if (segment == "." || segment == "..") {
-            error = "oss_key 不能含有 \".\" 或 \"..\" 路径段: " + job.key;
-            return false;
-        }
     }
     QString endpointText = job.endpoint.trimmed();
     // An endpoint with its own scheme keeps it; "disable_ssl" picks the scheme
@@ -217,6 +210,9 @@ void S3Upload::send(Call call) {
                                                      {"x-amz-date", amzDate}};
 
     QNetworkRequest request(url);
+    // The path goes out as signed, "." and ".." segments included.
+    request.setAttribute(VerbatimNetworkManager::kRequestTargetAttribute,
+                         target.encodedPath + wireQuery);
     // Qt would add the port even where it is the scheme's default; the signed
     // value must be the one sent.
     request.setRawHeader("Host", target.hostHeader);

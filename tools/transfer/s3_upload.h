@@ -48,8 +48,8 @@ struct S3Target {
     QByteArray hostHeader;   // host[:port]; led by the bucket in virtual-hosted style
     QByteArray encodedPath;  // percent-encoded; "/bucket/key" in path style
 
-    // False with a message for a missing or malformed bucket, key or endpoint,
-    // and for a key with "." or ".." segments, which Qt cannot send unchanged.
+    // False with a message for a missing or malformed bucket, key or endpoint.
+    // The key is kept as given, "." and ".." segments included.
     static bool resolve(const UploadJob& job, S3Target& target, QString& error);
 };
 
