@@ -55,7 +55,7 @@ class S3Upload : public QObject {
     Q_OBJECT
 
 public:
-    static const qint64 kPartSize = 8 * 1024 * 1024;
+    static constexpr qint64 kPartSize = 8 * 1024 * 1024;
 
     S3Upload(UploadJob job, MessageWriter& messages);
 
