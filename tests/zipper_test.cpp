@@ -21,6 +21,7 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -417,12 +418,17 @@ TEST_F(ZipperTest, KillWithNothingRunningLogsWarning) {
 TEST_F(ZipperTest, QuitNotificationKillsToolRunningInAnotherThread) {
     useFakeTool("printf 'Everything is' ; exec sleep 30");
     bool result = true;
+    // The notification reaches the Zipper only once it is whole: its
+    // construction is handed over through `built`, not through the tool's start.
+    std::atomic<bool> built{false};
     std::unique_ptr<QThread> worker(QThread::create([&] {
         Zipper zipper(path("a.zip"), path("out"), "zip");
+        built = true;
         result = zipper.uncompress();
     }));
     worker->start();
-    for (int i = 0; i < 200 && calls().empty(); ++i) QThread::msleep(50);
+    for (int i = 0; i < 200 && (!built || calls().empty()); ++i) QThread::msleep(50);
+    ASSERT_TRUE(built);
     ASSERT_EQ(calls().size(), 1u);
     QThread::msleep(200);
     QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection);
