@@ -23,6 +23,12 @@ demo: configure
 		{ cat $(BUILD_DIR)/build.log; exit 1; }
 	@scripts/demo.sh $(BUILD_DIR)
 
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/),
+# the threaded suites under ThreadSanitizer (build-tsan/); see the script.
+.PHONY: test-sanitize
+test-sanitize: setup
+	@JOBS=$(JOBS) scripts/test_sanitize.sh
+
 bench: build
 	@scripts/bench.sh $(BUILD_DIR) $(FILTER)
 
