@@ -25,6 +25,12 @@ demo: configure
 		{ cat $(BUILD_DIR)/build.log; exit 1; }
 	@scripts/demo.sh $(BUILD_DIR)
 
+# The suite under AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/),
+# the threaded suites under ThreadSanitizer (build-tsan/); see the script.
+.PHONY: test-sanitize
+test-sanitize: setup
+	@JOBS=$(JOBS) scripts/test_sanitize.sh
+
 bench: build
 	@scripts/bench.sh $(BUILD_DIR) $(FILTER)
 
@@ -47,4 +53,4 @@ test-windows: build windows
 	@cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 clean:
-	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR) build-asan build-tsan

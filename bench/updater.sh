@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Whole-process benchmark of the updater's worker: a staged hot update of about
-# 300 MB in 5,000 files applied over an installed version, against the same work
-# done by hand (md5sum of the package, then 7zz x with the worker's arguments),
-# alternating, five runs each; prints the median ratio (target: at most 1.05).
-# Also prints the worker's median wall time with nothing staged.
+# Benchmark of the updater's worker: a staged hot update of about 300 MB in 5,000
+# files applied over an installed version, against the same work done by hand
+# (md5sum of the package, then 7zz x with the worker's arguments), alternating,
+# five runs each. Prints the median ratio of the time until the worker has
+# started the tray program (target: at most 1.00) and of the whole process
+# (target: at most 1.05). Also prints the worker's median wall time with nothing
+# staged.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${BUILD_DIR:-$top/build}" && pwd)
@@ -53,8 +55,10 @@ stage() {
 
 now() { date +%s%N; }
 
-worker_run() {  # milliseconds of one worker run applying the staged update
-  local start end
+# Milliseconds of one worker run applying the staged update: until the tray
+# program started (as its stand-in recorded), then until the worker ended.
+worker_run() {
+  local start end record tray
   reset_app
   stage
   sync
@@ -64,7 +68,11 @@ worker_run() {  # milliseconds of one worker run applying the staged update
   [[ ! -e "$app/update/pkg" ]] || { echo "the worker left the package" >&2; exit 1; }
   cmp -s "$app/module07/file0007.bin" "$work/v2/module07/file0007.bin" ||
     { echo "the worker did not apply the update" >&2; exit 1; }
-  echo $(((end - start) / 1000000))
+  record="$app/PavluneSystemTrayIcon.exe.record"
+  for _ in $(seq 1 100); do [[ -s "$record" ]] && break; sleep 0.1; done
+  tray=$(cut -f1 "$record" | head -n1)
+  [[ -n "$tray" ]] || { echo "the worker did not start the tray program" >&2; exit 1; }
+  echo "$((tray - start / 1000000)) $(((end - start) / 1000000))"
 }
 
 by_hand_run() {  # milliseconds of the same work by hand, extracting into folder $1
@@ -89,26 +97,35 @@ median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2
 worker_run >/dev/null
 by_hand_run "$app" >/dev/null
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
+
 ratios=()
+tray_ratios=()
 fresh_ratios=()
 workers=()
+trays=()
 hands=()
 for i in $(seq 1 "$runs"); do
-  w=$(worker_run)
-  # Let the tray stand-in the worker started finish before the folder goes.
-  sleep 0.2
+  run=$(worker_run)
+  read -r t w <<<"$run"
   h=$(by_hand_run "$app")
   # The same into a fresh folder, as the worker extracts.
   f=$(by_hand_run "$app/update/staging")
   workers+=("$w")
+  trays+=("$t")
   hands+=("$h")
-  ratios+=("$(awk -v w="$w" -v h="$h" 'BEGIN {printf "%.3f", w / h}')")
-  fresh_ratios+=("$(awk -v w="$w" -v f="$f" 'BEGIN {printf "%.3f", w / f}')")
-  echo "run $i: worker ${w} ms, by hand ${h} ms (ratio ${ratios[-1]})," \
-    "by hand into a fresh folder ${f} ms (ratio ${fresh_ratios[-1]})"
+  ratios+=("$(ratio "$w" "$h")")
+  tray_ratios+=("$(ratio "$t" "$h")")
+  fresh_ratios+=("$(ratio "$w" "$f")")
+  echo "run $i: tray started after ${t} ms (ratio ${tray_ratios[-1]}), worker ${w} ms" \
+    "(ratio ${ratios[-1]}), by hand ${h} ms, by hand into a fresh folder ${f} ms" \
+    "(ratio ${fresh_ratios[-1]})"
 done
-echo "median worker: $(printf '%s\n' "${workers[@]}" | median) ms," \
+echo "median tray start: $(printf '%s\n' "${trays[@]}" | median) ms," \
+  "worker: $(printf '%s\n' "${workers[@]}" | median) ms," \
   "by hand: $(printf '%s\n' "${hands[@]}" | median) ms"
+echo "median ratio tray start / by hand: $(printf '%s\n' "${tray_ratios[@]}" | median)" \
+  "(target <= 1.00)"
 echo "median ratio worker / by hand: $(printf '%s\n' "${ratios[@]}" | median) (target <= 1.05)"
 # The worker keeps the installed files until the new ones are complete, so it
 # extracts into fresh space as this reference does; by hand over the installed

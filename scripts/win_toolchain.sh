@@ -85,12 +85,13 @@ unpack() {
 cmake_cross() {
   local src=$1 prefix=$2
   shift 2
+  local log="$src/../build.log"
   cmake -S "$src" -B "$src/_build" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$here/../cmake/mingw-w64.cmake" \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
-    -DCMAKE_PREFIX_PATH="$cache/prefixes" "$@" >/dev/null
-  cmake --build "$src/_build" -j "$jobs" >/dev/null
-  cmake --install "$src/_build" >/dev/null
+    -DCMAKE_PREFIX_PATH="$cache/prefixes" "$@" >"$log" 2>&1 &&
+    cmake --build "$src/_build" -j "$jobs" >>"$log" 2>&1 &&
+    cmake --install "$src/_build" >>"$log" 2>&1
 }
 
 build_qt() {
@@ -110,12 +111,13 @@ build_qt() {
 
 build_gflags() {
   cmake_cross "$1" "$2" -DBUILD_STATIC_LIBS=ON -DBUILD_TESTING=OFF \
-    -DREGISTER_INSTALL_PREFIX=OFF -DBUILD_gflags_nothreads_LIB=OFF
+    -DREGISTER_INSTALL_PREFIX=OFF
 }
 
 build_glog() {
   cmake_cross "$1" "$2" -DWITH_GFLAGS=ON -DWITH_GTEST=OFF -DWITH_UNWIND=OFF \
-    -DBUILD_TESTING=OFF -Dgflags_DIR="$cache/prefixes/gflags/lib/cmake/gflags"
+    -DBUILD_TESTING=OFF -DGFLAGS_NOTHREADS=OFF \
+    -Dgflags_DIR="$cache/prefixes/gflags/lib/cmake/gflags"
 }
 
 build_googletest() {

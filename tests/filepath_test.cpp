@@ -80,6 +80,54 @@ TEST(FilepathNames, SplitsFolderAndName) {
     EXPECT_EQ(Filepath::dir("f.txt"), QDir::currentPath());
 }
 
+// --- roots ---
+
+struct RootCase {
+    QString path;
+    QString workingDir;
+    bool root;
+};
+void PrintTo(const RootCase& c, std::ostream* os) {
+    *os << c.path.toStdString() << " in " << c.workingDir.toStdString();
+}
+
+class NamesRootTest : public ::testing::TestWithParam<RootCase> {};
+
+TEST_P(NamesRootTest, TellsRootsOfBothPlatformsOnPathsAlone) {
+    EXPECT_EQ(Filepath::namesRoot(GetParam().path, GetParam().workingDir), GetParam().root);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, NamesRootTest,
+    ::testing::Values(
+        // POSIX forms, also read against the working directory.
+        RootCase{"/", "/tmp", true}, RootCase{"/../", "/tmp", true},
+        RootCase{"/tmp/..", "/tmp", true}, RootCase{"/tmp/../..", "/tmp", true},
+        RootCase{"///", "/tmp", true}, RootCase{"/./.", "/tmp", true},
+        RootCase{"/a/b/../../", "/tmp", true}, RootCase{"..", "/tmp", true},
+        RootCase{"a/../..", "/tmp", true}, RootCase{".", "/", true}, RootCase{"/tmp", "/", false},
+        RootCase{"/tmp/x/..", "/", false}, RootCase{"/a/./b/..", "/", false},
+        RootCase{"a", "/", false}, RootCase{"..", "/tmp/x", false}, RootCase{"./a b/ü", "/", false},
+        // Windows drive forms, with either separator.
+        RootCase{"C:", "/tmp", true}, RootCase{"C:/", "/tmp", true}, RootCase{"C:\\", "/tmp", true},
+        RootCase{"C:/.", "/tmp", true}, RootCase{"c:\\windows\\..", "/tmp", true},
+        RootCase{"C:x\\..", "/tmp", true}, RootCase{"D:\\a\\b\\..\\..\\..", "/tmp", true},
+        RootCase{"C:/. .", "/tmp", true}, RootCase{"C:/...", "/tmp", true},
+        RootCase{"C:/x/.. ", "/tmp", true}, RootCase{"..\\..", "C:\\Users\\me", true},
+        RootCase{"..", "C:/Users", true}, RootCase{"C:/Users", "/tmp", false},
+        RootCase{"C:\\a.\\b\\..", "/tmp", false}, RootCase{"..", "C:/Users/me", false},
+        RootCase{"C:x", "/tmp", false},
+        // Device and long-path prefixes, and network shares.
+        RootCase{"\\\\?\\C:\\", "/tmp", true}, RootCase{"\\\\?\\C:", "/tmp", true},
+        RootCase{"\\\\.\\C:\\x\\..", "/tmp", true}, RootCase{"\\??\\C:\\", "/tmp", true},
+        RootCase{"//?/Volume{0a1b}/", "/tmp", true},
+        RootCase{"\\\\?\\UNC\\server\\share\\", "/tmp", true},
+        RootCase{"\\\\server\\share", "/tmp", true},
+        RootCase{"\\\\server\\share\\x\\..", "/tmp", true}, RootCase{"\\\\server", "/tmp", true},
+        RootCase{"\\\\?\\C:\\Windows", "/tmp", false},
+        RootCase{"\\\\?\\UNC\\server\\share\\x", "/tmp", false},
+        RootCase{"\\\\server\\share\\x", "/tmp", false}));
+
 // --- files and folders ---
 
 class FilepathFiles : public ::testing::Test {
@@ -102,6 +150,35 @@ TEST_F(FilepathFiles, RemoveRefusesShortPathsAndReportsWhatHappened) {
     writeFile(path("tree/ä/b/c.txt"), "x");
     EXPECT_TRUE(Filepath::remove(path("tree")));
     EXPECT_FALSE(QFileInfo::exists(path("tree")));
+}
+
+// Restores the working directory when it goes.
+class WorkingDirGuard {
+public:
+    explicit WorkingDirGuard(const QString& path) : previous(QDir::currentPath()) {
+        EXPECT_TRUE(QDir::setCurrent(path));
+    }
+    ~WorkingDirGuard() { QDir::setCurrent(previous); }
+
+private:
+    const QString previous;
+};
+
+TEST_F(FilepathFiles, RemoveAndCopyRefuseWhatNamesARoot) {
+    if (onWindows()) GTEST_SKIP() << "these are real roots on Windows, not scratch folders";
+    // Here these Windows roots are ordinary folders below the scratch folder: a
+    // refusal keeps them, and a broken check removes nothing outside it.
+    WorkingDirGuard inScratch(tmp.path());
+    const QStringList roots = {"C:/.", "C:\\", "\\\\?\\C:\\", "D:x\\.."};
+    for (const QString& root : roots) writeFile(path(root + "/keep.txt"), "k");
+    writeFile(path("src.bin"), "s");
+    for (const QString& root : roots) {
+        QString error;
+        EXPECT_FALSE(Filepath::remove(root)) << root.toStdString();
+        EXPECT_FALSE(Filepath::copyFile(path("src.bin"), root, error)) << root.toStdString();
+        EXPECT_TRUE(error.isEmpty());
+        EXPECT_EQ(readFile(path(root + "/keep.txt")), "k") << root.toStdString();
+    }
 }
 
 TEST_F(FilepathFiles, CreateDirSizeRenameExists) {

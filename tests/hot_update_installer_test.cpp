@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "file_names.h"
+
 namespace {
 
 using Tree = QMap<QString, QByteArray>;  // relative path -> content; links as "-> target"
@@ -43,6 +45,11 @@ Tree readTree(const QString& root) {
         }
     }
     return tree;
+}
+
+Tree merged(Tree base, const Tree& update) {
+    for (auto it = update.begin(); it != update.end(); ++it) base[it.key()] = it.value();
+    return base;
 }
 
 QStringList entryNames(const QString& folder) {
@@ -85,7 +92,7 @@ const Tree kVersion2 = {{"a.txt", "a2 longer"},        {"plugins/a.dll", "pa2"},
 TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders) {
     writeTree(app, kVersion1);
     HotUpdateInstaller installer(app, work);
-    EXPECT_FALSE(installer.hasLeftovers());
+    EXPECT_FALSE(installer.wasInterrupted());
     ASSERT_TRUE(installer.prepare());
     writeTree(installer.stagingDir(), kVersion2);
     ASSERT_TRUE(QFile::link("a.txt", installer.stagingDir() + "/link"));
@@ -97,8 +104,11 @@ TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders)
     expected["bin/keep.dll"] = "keep1";
     expected["link"] = "-> " + QFileInfo(app + "/a.txt").absoluteFilePath().toUtf8();
     EXPECT_EQ(installed(), expected);
+    // The replaced files wait in the obsolete folder, which is no interruption.
+    EXPECT_EQ(entryNames(work), QStringList{"obsolete"});
+    EXPECT_FALSE(installer.wasInterrupted());
+    EXPECT_TRUE(installer.freeObsolete());
     EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
-    EXPECT_FALSE(installer.hasLeftovers());
 }
 
 TEST_F(HotUpdateInstallerTest, PrepareEmptiesAStagingFolderLeftBehind) {
@@ -136,6 +146,8 @@ TEST_P(BlockedInstallTest, LeavesEveryInstalledFileAsItWas) {
     EXPECT_FALSE(installer.install());
     EXPECT_FALSE(installer.errorMessage().isEmpty());
     installer.cleanUp();
+    EXPECT_FALSE(installer.wasInterrupted());
+    EXPECT_TRUE(installer.freeObsolete());
 
     EXPECT_EQ(installed(), before);
     EXPECT_TRUE(QFileInfo(app + "/" + GetParam().blockedFolder).isDir());
@@ -170,6 +182,14 @@ INSTANTIATE_TEST_SUITE_P(
                         return t;
                     }(),
                     {},
+                    ""},
+        BlockedCase{"EntryInTheObsoleteFolder",
+                    [] {
+                        Tree t = kVersion2;
+                        t["update/obsolete"] = "a file in place of a work folder";
+                        return t;
+                    }(),
+                    {},
                     ""}),
     [](const ::testing::TestParamInfo<BlockedCase>& info) { return info.param.name; });
 
@@ -194,15 +214,16 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
     writeFile(work + "/staging/.hidden", "hidden2");
     writeFile(work + "/obsolete/old.txt", "old");
 
-    EXPECT_TRUE(installer.hasLeftovers());
+    EXPECT_TRUE(installer.wasInterrupted());
     ASSERT_TRUE(installer.recover()) << installer.errorMessage().toStdString();
 
     Tree expected = kVersion1;
     expected["docs/readme.md"] = "readme2";  // applied again by the next install
     expected["plugins/c.dll"] = "pc2";
     EXPECT_EQ(installed(), expected);
+    EXPECT_FALSE(installer.wasInterrupted());
+    EXPECT_TRUE(installer.freeObsolete());
     EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
-    EXPECT_FALSE(installer.hasLeftovers());
 }
 
 TEST_F(HotUpdateInstallerTest, RecoverKeepsWhatItCannotRestore) {
@@ -224,9 +245,56 @@ TEST_F(HotUpdateInstallerTest, FinishedInstallIsNotRolledBackByALaterRecover) {
     writeTree(installer.stagingDir(), kVersion2);
     ASSERT_TRUE(installer.install());
     installer.cleanUp();
+    EXPECT_FALSE(installer.wasInterrupted());
     EXPECT_TRUE(installer.recover());
     EXPECT_EQ(installed().value("a.txt"), "a2 longer");
+    EXPECT_TRUE(installer.freeObsolete());
     EXPECT_TRUE(entryNames(work).isEmpty());
+}
+
+// The work folders are found by their exact names: the client's own files in
+// the same folder, named like them in other letter cases or with more after
+// the name, are neither leftovers nor deleted.
+const Tree kLookAlikes = {{"update/OBSOLETE_LIST.txt", "client list"},
+                          {"update/Obsolete-notes.txt", "client notes"},
+                          {"update/obsolete-2/x.txt", "client folder"},
+                          {"update/Replaced.txt", "client replaced"},
+                          {"update/staging.bak", "client backup"}};
+
+TEST_F(HotUpdateInstallerTest, LeavesClientFilesNamedLikeTheWorkFoldersAlone) {
+    writeTree(app, merged(kVersion1, kLookAlikes));
+    HotUpdateInstaller installer(app, work);
+    EXPECT_FALSE(installer.wasInterrupted());
+    EXPECT_TRUE(installer.recover());
+    ASSERT_TRUE(installer.prepare());
+    writeTree(installer.stagingDir(), kVersion2);
+    ASSERT_TRUE(installer.install()) << installer.errorMessage().toStdString();
+    installer.cleanUp();
+    EXPECT_TRUE(installer.freeObsolete());
+
+    EXPECT_EQ(readTree(app), merged(merged(kVersion1, kVersion2), kLookAlikes));
+}
+
+// A package entry in a work folder under another letter case lands in that work
+// folder where the file system ignores case, and must be refused there; where
+// case counts, it is a folder like any other.
+TEST_F(HotUpdateInstallerTest, WorkFolderNamesCompareAsTheFileSystemCompares) {
+    writeTree(app, kVersion1);
+    HotUpdateInstaller installer(app, work);
+    ASSERT_TRUE(installer.prepare());
+    Tree staged = kVersion2;
+    staged["update/Staging/x.txt"] = "x";
+    writeTree(installer.stagingDir(), staged);
+    const bool installed = installer.install();
+    installer.cleanUp();
+    ASSERT_TRUE(installer.freeObsolete());
+    if (FileNames::caseSensitivity() == Qt::CaseInsensitive) {
+        EXPECT_FALSE(installed);
+        EXPECT_EQ(readTree(app), kVersion1);
+    } else {
+        EXPECT_TRUE(installed) << installer.errorMessage().toStdString();
+        EXPECT_EQ(readTree(app), merged(kVersion1, staged));
+    }
 }
 
 }  // namespace

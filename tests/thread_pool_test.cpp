@@ -114,6 +114,8 @@ TEST(PoolTiming, WorkersRunConcurrentlyAndClosuresMayPost) {
             condition.notify_all();
             const bool allMet =
                 condition.wait_for(lock, seconds(10), [&] { return running == kWorkers; });
+            // Done with `mutex` before the test learns of it and lets it go.
+            lock.unlock();
             recorder.record(allMet ? 1 : 0);
         });
     }

@@ -10,8 +10,8 @@ set(pvl_s3rver_prefix ${CMAKE_BINARY_DIR}/s3rver)
 add_library(transfer_test_support STATIC
   ${transfer_test_dir}/test_support.cpp ${transfer_test_dir}/test_support.h)
 target_include_directories(transfer_test_support PUBLIC ${transfer_test_dir})
-target_link_libraries(transfer_test_support PUBLIC test_support Qt5::Core Qt5::Network glog::glog
-  GTest::GTest)
+target_link_libraries(transfer_test_support PUBLIC test_support transfer_tool_support Qt5::Core
+  Qt5::Network glog::glog GTest::GTest)
 
 add_executable(transfer_tools_test transfer_tools_test.cpp)
 target_link_libraries(transfer_tools_test PRIVATE common transfer_tool_support GTest::GTest

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonObject>
+#include <QNetworkRequest>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
 
 #include <cstdio>
 #include <random>
@@ -13,6 +20,7 @@
 #include "message_writer.h"
 #include "s3_upload.h"
 #include "utils.h"
+#include "verbatim_network_manager.h"
 
 namespace {
 
@@ -151,8 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "store.example.com", "/bucket/k"},
                       TargetCase{"https://store.example.com:8443", true, false, "k", "https",
                                  "bucket.store.example.com:8443", "/k"},
-                      TargetCase{"[::1]:9000", true, true, "k", "http", "[::1]:9000",
-                                 "/bucket/k"}));
+                      TargetCase{"[::1]:9000", true, true, "k", "http", "[::1]:9000", "/bucket/k"},
+                      TargetCase{"127.0.0.1:9000", true, true, "./a/../b/.", "http",
+                                 "127.0.0.1:9000", "/bucket/./a/../b/."}));
 
 TEST(S3Target, RefusesAMissingBucketKeyOrEndpoint) {
     UploadJob job;
@@ -172,6 +181,106 @@ TEST(S3Target, RefusesAMissingBucketKeyOrEndpoint) {
         EXPECT_FALSE(error.isEmpty());
     }
 }
+
+TEST(VerbatimNetworkManager, SendsItselfOnlyPathsWithDotSegments) {
+    for (const char* dotted :
+         {"/b/./k", "/b/../k", "/b/k/.", "/b/k/..", "/b/%2E/k", "/b/%2e%2E", "/b/.%2e/k?x=1"}) {
+        EXPECT_TRUE(VerbatimNetworkManager::hasDotSegments(dotted)) << dotted;
+    }
+    for (const char* plain : {"/b/k", "/b/.k", "/b/k..", "/b/.../k", "/b//k", "/b/k?a=/../"}) {
+        EXPECT_FALSE(VerbatimNetworkManager::hasDotSegments(plain)) << plain;
+    }
+}
+
+// A server on 127.0.0.1 that reads one request and answers with `answer`,
+// then closes the connection.
+class CannedServer {
+public:
+    explicit CannedServer(QByteArray answer) {
+        server.listen(QHostAddress::LocalHost);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, answer] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, answer] {
+                request += socket->readAll();
+                const bool whole =
+                    request.contains("\r\n\r\n") &&
+                    (!request.contains("Content-Length") || request.endsWith("body"));
+                if (!whole) return;
+                socket->write(answer);
+                socket->disconnectFromHost();
+            });
+        });
+    }
+    QString url(const QString& path) const {
+        return QString("http://127.0.0.1:%1%2").arg(server.serverPort()).arg(path);
+    }
+    QTcpServer server;
+    QByteArray request;
+};
+
+struct ExchangeCase {
+    QByteArray method;
+    QByteArray answer;
+    int status;
+    QNetworkReply::NetworkError error;
+    QByteArray body;
+};
+
+class VerbatimHttpReplyTest : public ::testing::TestWithParam<ExchangeCase> {};
+
+TEST_P(VerbatimHttpReplyTest, SendsThePathAsWrittenAndReadsTheAnswer) {
+    static int argc = 1;
+    static char name[] = "transfer_tools_test";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);  // lives to the end
+
+    const ExchangeCase& c = GetParam();
+    CannedServer server(c.answer);
+    VerbatimNetworkManager manager;
+    QNetworkRequest request(QUrl(server.url("/b/./x/../k")));
+    request.setRawHeader("X-Test", "1");
+    QNetworkReply* reply = c.method == "PUT" ? manager.put(request, QByteArray("body"))
+                                             : manager.sendCustomRequest(request, c.method);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    ASSERT_TRUE(reply->isFinished());
+    EXPECT_TRUE(server.request.startsWith(c.method + " /b/./x/../k HTTP/1.1\r\n"))
+        << server.request.constData();
+    EXPECT_TRUE(server.request.contains("\r\nX-Test: 1\r\n"));
+    if (c.method == "PUT") {
+        EXPECT_TRUE(server.request.endsWith("Content-Length: 4\r\nConnection: close\r\n\r\nbody"));
+    }
+    EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), c.status);
+    EXPECT_EQ(reply->error(), c.error) << qPrintable(reply->errorString());
+    EXPECT_EQ(reply->readAll(), c.body);
+    EXPECT_EQ(reply->rawHeader("X-Answer"), QByteArray("a, b"));
+    delete reply;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, VerbatimHttpReplyTest,
+    ::testing::Values(
+        ExchangeCase{"PUT",
+                     "HTTP/1.1 200 OK\r\nX-Answer: a\r\nX-Answer: b\r\n"
+                     "Content-Length: 5\r\n\r\nhello",
+                     200, QNetworkReply::NoError, "hello"},
+        ExchangeCase{"GET",
+                     "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nX-Answer: a, b\r\n"
+                     "Transfer-Encoding: chunked\r\n\r\n3;x=y\r\nhel\r\n2\r\nlo\r\n"
+                     "0\r\nTrailer: t\r\n\r\n",
+                     200, QNetworkReply::NoError, "hello"},
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\n\r\nuntil the end", 200,
+                     QNetworkReply::NoError, "until the end"},
+        ExchangeCase{"HEAD", "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\nContent-Length: 99\r\n\r\n", 200,
+                     QNetworkReply::NoError, ""},
+        ExchangeCase{"DELETE",
+                     "HTTP/1.1 404 Not Found\r\nX-Answer: a, b\r\n"
+                     "Content-Length: 4\r\n\r\ngone",
+                     404, QNetworkReply::ContentNotFoundError, "gone"},
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\nContent-Length: 10\r\n\r\ncut",
+                     200, QNetworkReply::RemoteHostClosedError, "cut"}));
 
 TEST(MessageWriter, WritesOneLinePerMessage) {
     std::FILE* file = std::tmpfile();

@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
@@ -291,18 +292,33 @@ TEST_F(UpdaterTest, NothingStagedLogsBothAbsencesAndStartsTheTray) {
 }
 
 TEST_F(UpdaterTest, RunsWhereTheNamedDisplayCannotBeReached) {
-    // A display variable left behind by a session that is gone must not make the
-    // GUI application object abort.
-    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    // A display variable left behind by a session that is gone, or a platform
+    // named where no display is, must not make the GUI application object abort;
+    // the tray program still gets the environment as the worker was given it.
+    if (platform().windows()) GTEST_SKIP() << "Windows has no display variables";
+    const QList<QPair<QString, QString>> settings = {{"DISPLAY", ":987"},
+                                                     {"WAYLAND_DISPLAY", "wayland-987"},
+                                                     {"QT_QPA_PLATFORM", "xcb"},
+                                                     {"QT_QPA_PLATFORM", ""}};
+    for (int i = 0; i < settings.size(); ++i) {
+        const QString setting = settings.at(i).first + "=" + settings.at(i).second;
         QDir(app + "/log").removeRecursively();
         QProcessEnvironment env = environment();
-        env.insert(variable, variable == QByteArray("DISPLAY") ? ":987" : "wayland-987");
+        env.insert(settings.at(i).first, settings.at(i).second);
+        env.insert("START_RECORDER_ENVIRONMENT", "1");
         const UpdaterRun run = runUpdater({"runas"}, env);
-        ASSERT_TRUE(run.finished) << variable;
-        EXPECT_EQ(run.exitCode, 0) << variable << run.standardError.toStdString();
+        ASSERT_TRUE(run.finished) << setting.toStdString();
+        EXPECT_EQ(run.exitCode, 0) << setting.toStdString() << run.standardError.toStdString();
         EXPECT_EQ(logMessages(),
                   QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}))
-            << variable;
+            << setting.toStdString();
+        ASSERT_EQ(trayStarts(i + 1).size(), i + 1) << setting.toStdString();
+        const QStringList trayEnvironment =
+            QString::fromUtf8(readAll(tray() + ".environment")).split('\n');
+        EXPECT_TRUE(trayEnvironment.contains(setting)) << setting.toStdString();
+        EXPECT_EQ(trayEnvironment.filter(QRegularExpression("^QT_QPA_PLATFORM=")).size(),
+                  settings.at(i).first == "QT_QPA_PLATFORM" ? 1 : 0)
+            << setting.toStdString();
     }
 }
 
@@ -488,6 +504,44 @@ TEST_F(UpdaterTest, ArchiveEntriesCannotEscapeTheApplicationFolder) {
     }
 }
 
+// The client's own files in "update", named like the worker's work folders in
+// other letter cases or with more after the name.
+const Tree kLookAlikes = {{"update/OBSOLETE_LIST.txt", "client list"},
+                          {"update/obsolete-2/notes.txt", "client folder"},
+                          {"update/Replaced.txt", "client text"},
+                          {"update/Staging-old/a.txt", "client backup"}};
+
+TEST_F(UpdaterTest, ClientFilesNamedLikeTheWorkFoldersSurviveEveryRun) {
+    QStringList installedOrUpdate = kNotInstalled;
+    installedOrUpdate.removeAll("update/");
+    writeTree(app, merged(kVersion1, kLookAlikes));
+    runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, installedOrUpdate), merged(kVersion1, kLookAlikes));
+
+    const Tree package = merged(kVersion2, {{"update/Obsolete-notes.txt", "notes"}});
+    stageHotUpdate(zipOf(package));
+    runWorker();
+    const QStringList log = logMessages();
+    EXPECT_TRUE(log.contains("解压缩更新包: 1")) << log.join("\n").toStdString();
+    EXPECT_TRUE(log.filter("恢复中断的热更新").isEmpty()) << log.join("\n").toStdString();
+    EXPECT_EQ(readTree(app, installedOrUpdate), merged(merged(kVersion1, kLookAlikes), package));
+}
+
+TEST_F(UpdaterTest, ReplacedFilesLeftToDeleteAreDeletedWithoutARecovery) {
+    // What an earlier finished update could not delete yet (a program that still
+    // ran, on Windows) is no interrupted update.
+    writeTree(app, kVersion1);
+    writeTree(update(), {{"obsolete/1/Pavlune.dll", "v0 main library"},
+                         {"obsolete/1/plugins/pvl_a.dll", "v0 plugin a"}});
+    runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
 // --- Full installer ---
 
 class FullInstallerTest : public UpdaterTest, public ::testing::WithParamInterface<const char*> {
@@ -604,6 +658,33 @@ TEST_F(UpdaterTest, RestartModePausesEndsTheProgramsInOrderAndRestartsTheTray) {
     ASSERT_EQ(starts.size(), 1);
     EXPECT_EQ(starts.at(0).arguments, QStringList({"runas", "restart"}));
     EXPECT_GE(starts.at(0).msecs, kills.at(1).msecs);
+}
+
+TEST_F(UpdaterTest, RestartModeEndsTheRunningTrayAndEveryCompanion) {
+    // The taskkill stand-in that really ends processes, in place of the recorder.
+    ASSERT_TRUE(QFile::remove(taskkill()));
+    ASSERT_TRUE(QFile::copy(platform().taskkillBinary(), taskkill()));
+    const QString companion = app + "/pvl_helper.exe";
+    ASSERT_TRUE(QFile::copy(platform().startRecorderBinary(), companion));
+    QProcessEnvironment hold = QProcessEnvironment::systemEnvironment();
+    hold.insert("START_RECORDER_HOLD_MS", "60000");
+    QProcess running[2];
+    const QString programs[2] = {tray(), companion};
+    for (int i = 0; i < 2; ++i) {
+        running[i].setProcessEnvironment(hold);
+        platform().prepare(running[i], programs[i], {});
+        running[i].start();
+        ASSERT_TRUE(
+            waitFor([&] { return !startsRecordedBy(programs[i]).isEmpty(); }, kRunTimeoutMs));
+    }
+
+    runWorker({"restart"});
+    EXPECT_TRUE(running[0].waitForFinished(kRunTimeoutMs)) << "the tray program runs on";
+    EXPECT_TRUE(running[1].waitForFinished(kRunTimeoutMs)) << "the companion runs on";
+    const QList<Start> starts = trayStarts(2);
+    ASSERT_EQ(starts.size(), 2);
+    EXPECT_EQ(starts.at(1).arguments, QStringList({"runas", "restart"}));
+    EXPECT_TRUE(logMessages().contains("没有发现热更新包"));
 }
 
 TEST_F(UpdaterTest, RestartAnywhereButLastMeansNormalMode) {
@@ -740,32 +821,38 @@ struct KillPoint {
 
 void PrintTo(const KillPoint& point, std::ostream* out) { *out << point.name; }
 
-class InterruptedUpdateTest : public UpdaterTest,
-                              public ::testing::WithParamInterface<KillPoint> {};
+class InterruptedUpdateTest : public UpdaterTest, public ::testing::WithParamInterface<KillPoint> {
+protected:
+    // Installs version 1, stages version 2 and runs a worker that is killed at
+    // the kill point.
+    void interruptAnUpdate() {
+        writeTree(app, version1);
+        stageHotUpdate(zipOf(version2));
+        QProcess worker;
+        start(worker, {"runas"}, environment());
+        ASSERT_TRUE(worker.waitForStarted());
+        // Polled every millisecond: some states last only a few.
+        bool killed = false;
+        QElapsedTimer timer;
+        timer.start();
+        while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
+            if (GetParam().reached(update())) {
+                platform().killAbruptly(worker.processId(), app);
+                killed = true;
+                break;
+            }
+        }
+        worker.waitForFinished();
+        std::cout << "[ killed at " << GetParam().name << ": "
+                  << (killed ? "yes" : "finished first") << " ]" << std::endl;
+    }
 
-TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     const Tree version1 = merged(merged(kVersion1, largeTree("v1", 800)), userFiles());
     const Tree version2 = merged(kVersion2, largeTree("v2 and more", 800));
-    writeTree(app, version1);
-    stageHotUpdate(zipOf(version2));
+};
 
-    QProcess worker;
-    start(worker, {"runas"}, environment());
-    ASSERT_TRUE(worker.waitForStarted());
-    // Polled every millisecond: some states last only a few.
-    bool killed = false;
-    QElapsedTimer timer;
-    timer.start();
-    while (!worker.waitForFinished(1) && timer.elapsed() < kRunTimeoutMs) {
-        if (GetParam().reached(update())) {
-            platform().killAbruptly(worker.processId(), app);
-            killed = true;
-            break;
-        }
-    }
-    worker.waitForFinished();
-    std::cout << "[ killed at " << GetParam().name << ": " << (killed ? "yes" : "finished first")
-              << " ]" << std::endl;
+TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
+    ASSERT_NO_FATAL_FAILURE(interruptAnUpdate());
 
     runWorker();
     EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
@@ -774,6 +861,33 @@ TEST_P(InterruptedUpdateTest, NextRunFinishesTheJob) {
     for (const QString& message : logMessages().filter("恢复中断的热更新")) {
         EXPECT_EQ(message, "恢复中断的热更新: 1");
     }
+}
+
+TEST_P(InterruptedUpdateTest, FullInstallerStagedAfterwardsIsNotUndone) {
+    ASSERT_NO_FATAL_FAILURE(interruptAnUpdate());
+
+    // The client then stages a full installer.
+    const QString installer = temp + "/pvl_update_install.exe";
+    const QByteArray program = readAll(platform().startRecorderBinary());
+    writeFile(installer, program);
+    writeFile(temp + "/pvl_update_install.dat", md5Of(program).toUtf8());
+    runWorker();
+    const QString started = temp + "/pvl_install.exe";
+    ASSERT_TRUE(
+        waitFor([&] { return !startsRecordedBy(started).isEmpty(); }, kDetachedStartTimeoutMs))
+        << logMessages().join("\n").toStdString();
+    // What the installer does: version 3 of every file, and no hot update any more.
+    Tree version3;
+    for (const QString& file : merged(version1, version2).keys())
+        version3[file] = "v3 " + file.toUtf8();
+    writeTree(app, version3);
+    QFile::remove(update() + "/pkg");
+    QFile::remove(update() + "/dat");
+
+    runWorker();
+    runWorker();
+    EXPECT_EQ(readTree(app, kNotInstalled), version3);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,9 +4,14 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -241,7 +246,9 @@ protected:
         ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath("小 文件.bin"), kSlowSize, 4));
         QString error;
         ASSERT_TRUE(server->start(PVL_PYTHON3,
-                                  {PVL_TEST_SERVERS_DIR "/http_server.py", files->path()}, error))
+                                  {PVL_TEST_SERVERS_DIR "/http_server.py", files->path(),
+                                   files->filePath("requests.log")},
+                                  error))
             << qPrintable(error);
     }
     static void TearDownTestSuite() {
@@ -251,6 +258,40 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(target.isValid());
         TransferTest::placeTool(kTool, PVL_TOOLS_DIR "/pvl_downloader.exe");
+        newRequests();
+    }
+
+    // The server's log lines ("<path> range=.. if-range=.. <status> <bytes>")
+    // since the last call. The server logs a request once it has answered it,
+    // which may be just after the tool has ended: waits up to 5 s for `count`.
+    QStringList newRequests(int count = 0) {
+        QStringList lines;
+        for (int waited = 0; waited < 5000; waited += 50) {
+            lines = QString::fromUtf8(TransferTest::readFile(files->filePath("requests.log")))
+                        .split('\n', Qt::SkipEmptyParts);
+            if (lines.size() - seenRequests >= count) break;
+            QThread::msleep(50);
+        }
+        lines = lines.mid(seenRequests);
+        seenRequests += lines.size();
+        return lines;
+    }
+
+    // Runs a download of `url` that the server holds after half the file, and
+    // kills the tool once that half is in the partial file.
+    void killAtHalf(const QString& url, const QString& save, qint64 size) {
+        UrlDownloader downloader(url.toStdString(), save.toStdString());
+        std::atomic<bool> running{true};
+        std::thread killer([&] {
+            while (running && QFileInfo(save + ".part").size() < size / 2) QThread::msleep(20);
+            downloader.kill();
+        });
+        const Outcome run = runDownloader(downloader);
+        running = false;
+        killer.join();
+        EXPECT_FALSE(run.ok);
+        EXPECT_EQ(QFileInfo(save + ".part").size(), size / 2);
+        EXPECT_FALSE(QFile::exists(save));
     }
     void TearDown() override { TransferTest::removeFromAppFolder(kTool); }
 
@@ -264,6 +305,7 @@ protected:
     static QTemporaryDir* files;
     static TransferTest::ServerProcess* server;
     QTemporaryDir target;
+    int seenRequests = 0;
 };
 
 QTemporaryDir* DownloadToolTest::files = nullptr;
@@ -276,6 +318,23 @@ TEST_F(DownloadToolTest, LargeFileArrivesWhole) {
     ASSERT_TRUE(run.ok) << run.error;
     EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("big.bin")));
     EXPECT_EQ(strayFiles(target.filePath("新 目录/sub")), QStringList{"下载 1.bin"});
+    // The last progress reaches the runner on its own, not merged with the result.
+    ASSERT_FALSE(run.progress.empty());
+    const std::string size = std::to_string(kBigSize);
+    EXPECT_EQ(run.progress.back(), (Progress{100, size, size}));
+}
+
+TEST_F(DownloadToolTest, SavedFileHasTheModeOfANewFile) {
+    const QString save = target.filePath("mode.bin");
+    const mode_t old = ::umask(027);
+    UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
+    const bool ok = downloader.exec();
+    ::umask(old);
+    ASSERT_TRUE(ok) << downloader.getErrorMessage();
+    // For the user ("owner" is the effective user), the group and others: 0640.
+    EXPECT_EQ(QFileInfo(save).permissions() & 0x0777,
+              QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ReadGroup)
+        << std::hex << QFileInfo(save).permissions();
 }
 
 TEST_F(DownloadToolTest, SlowDownloadReportsProgress) {
@@ -302,6 +361,21 @@ TEST_F(DownloadToolTest, NonAsciiUrlAndRedirectAreFollowed) {
     const Outcome run = runDownloader(downloader);
     ASSERT_TRUE(run.ok) << run.error;
     EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+    const QStringList requests = newRequests(2);
+    ASSERT_EQ(requests.size(), 2) << qPrintable(requests.join('\n'));
+    EXPECT_TRUE(requests[0].startsWith("/redirect/")) << qPrintable(requests[0]);
+    EXPECT_TRUE(requests[1].startsWith("/files/")) << qPrintable(requests[1]);
+}
+
+TEST_F(DownloadToolTest, RedirectLoopFailsNamingTheRedirects) {
+    const QString save = target.filePath("loop.bin");
+    UrlDownloader downloader(server->url("/loop/big.bin").toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("重定向超过 10 次"), std::string::npos) << run.error;
+    EXPECT_EQ(run.error.find("302"), std::string::npos) << run.error;
+    EXPECT_EQ(newRequests(11).size(), 11);
+    EXPECT_TRUE(strayFiles(target.path()).isEmpty());
 }
 
 TEST_F(DownloadToolTest, NotFoundFailsAndKeepsTheOldFile) {
@@ -346,7 +420,89 @@ TEST_F(DownloadToolTest, ConnectionCutMidBodyLeavesNoFile) {
     EXPECT_FALSE(QFile::exists(save));
     EXPECT_TRUE(strayFiles(target.path()).isEmpty())
         << qPrintable(strayFiles(target.path()).join(","));
+    EXPECT_EQ(newRequests(4).size(), 4) << "tried again three times";
 }
+
+TEST_F(DownloadToolTest, DroppedConnectionAndBusyServerAreTriedAgain) {
+    for (const QString kind : {"cutonce", "busyonce"}) {
+        const QString name = kind + ".bin";
+        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath(name), kBigSize, 5));
+        const QString save = target.filePath(name);
+        UrlDownloader downloader(server->url("/" + kind + "/" + name).toStdString(),
+                                 save.toStdString());
+        const Outcome run = runDownloader(downloader);
+        ASSERT_TRUE(run.ok) << run.error;
+        EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath(name)));
+        const QStringList requests = newRequests(2);
+        ASSERT_EQ(requests.size(), 2) << qPrintable(requests.join('\n'));
+        if (kind == "cutonce") {
+            // The second request continues what the first delivered.
+            const QRegularExpression ranged("range=bytes=(\\d+)- .* 206 (\\d+)$");
+            const QRegularExpressionMatch match = ranged.match(requests[1]);
+            ASSERT_TRUE(match.hasMatch()) << qPrintable(requests[1]);
+            EXPECT_EQ(match.captured(1).toLongLong() + match.captured(2).toLongLong(), kBigSize);
+        }
+        EXPECT_EQ(strayFiles(target.path()), QStringList{name});
+        QFile::remove(save);
+    }
+}
+
+enum class ServerChange { None, FileChanged, FileRemoved };
+
+struct ResumeCase {
+    const char* name;
+    const char* query;
+    ServerChange change;
+    // The status and body length of the second run's request, as a log line's end.
+    const char* answer;
+};
+
+class DownloadResumeTest : public DownloadToolTest,
+                           public ::testing::WithParamInterface<ResumeCase> {};
+
+TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
+    const ResumeCase& c = GetParam();
+    const qint64 size = 4 * 1024 * 1024;
+    const QString name = QString(c.name) + ".bin";
+    const QString served = files->filePath(name);
+    ASSERT_TRUE(TransferTest::writeRandomFile(served, size, 6));
+    const QString url = server->url("/holdonce/" + name + c.query);
+    const QString save = target.filePath("resumed.bin");
+    killAtHalf(url, save, size);
+    newRequests(1);
+
+    if (c.change == ServerChange::FileChanged) {
+        QThread::msleep(20);  // a modification time of its own
+        ASSERT_TRUE(TransferTest::writeRandomFile(served, size + 1, 7));
+    } else if (c.change == ServerChange::FileRemoved) {
+        ASSERT_TRUE(QFile::remove(served));
+    }
+    UrlDownloader downloader(url.toStdString(), save.toStdString());
+    const Outcome run = runDownloader(downloader);
+    const QStringList requests = newRequests(1);
+    ASSERT_EQ(requests.size(), 1);
+    EXPECT_TRUE(requests[0].endsWith(c.answer)) << qPrintable(requests[0]);
+    if (c.change == ServerChange::FileRemoved) {
+        EXPECT_FALSE(run.ok);
+        // The partial file of the earlier run goes with the failed one.
+        EXPECT_TRUE(strayFiles(target.path()).isEmpty())
+            << qPrintable(strayFiles(target.path()).join(","));
+        return;
+    }
+    ASSERT_TRUE(run.ok) << run.error;
+    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(served));
+    EXPECT_EQ(strayFiles(target.path()), QStringList{"resumed.bin"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, DownloadResumeTest,
+    ::testing::Values(
+        // Only the second half crosses the network again.
+        ResumeCase{"Continues", "", ServerChange::None, " 206 2097152"},
+        ResumeCase{"IgnoredRange", "?noranges", ServerChange::None, " 200 4194304"},
+        ResumeCase{"ChangedFile", "", ServerChange::FileChanged, " 200 4194305"},
+        ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"}),
+    [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
 
 TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {
     const QString save = target.filePath("x.bin");

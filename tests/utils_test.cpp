@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "platform.h"
@@ -71,6 +72,17 @@ TEST_F(SimpleFiles, ReadFailureNamesTheOpenAndKeepsContent) {
     EXPECT_EQ(content, "kept");
 }
 
+TEST_F(SimpleFiles, ReadFailureAfterTheOpenNamesTheRead) {
+    if (TestSupport::onWindows()) GTEST_SKIP() << "/proc, whose files fail to read, is Linux's";
+    QString error;
+    QString content = "kept";
+    // Opens fine, then every read fails (EIO): the read's own error decides.
+    EXPECT_FALSE(Utils::readSimpleFile("/proc/self/mem", error, content));
+    EXPECT_TRUE(error.startsWith("文件读取失败: ")) << error.toStdString();
+    EXPECT_FALSE(error.endsWith("Unknown error")) << error.toStdString();
+    EXPECT_EQ(content, "kept");
+}
+
 TEST_F(SimpleFiles, WriteCreatesFoldersAndReplacesWholeFiles) {
     QString error;
     ASSERT_TRUE(Utils::simpleWriteFile(path("new 文件夹/deep/f.bin"), "abc", error));
@@ -100,24 +112,31 @@ TEST_F(SimpleFiles, WriteToAFullDiskIsReported) {
     EXPECT_FALSE(Utils::simpleWriteFile("/dev/full", QByteArray(100000, 'x'), error));
     EXPECT_TRUE(error.startsWith("文件写入失败, 写入的长度 ")) << error.toStdString();
     EXPECT_TRUE(error.contains(" 数据长度 100000 ")) << error.toStdString();
+    // The cause is the write's, not what is left after closing.
+    EXPECT_TRUE(error.endsWith(" No space left on device")) << error.toStdString();
     error.clear();
     EXPECT_FALSE(Utils::simpleWriteFile("/dev/full", "small", error));
     EXPECT_TRUE(error.contains(" 数据长度 5 ")) << error.toStdString();
+    EXPECT_TRUE(error.endsWith(" No space left on device")) << error.toStdString();
 }
 
 // --- HTTP ---
 
-// Answers every request with one canned raw response, then closes.
+// Answers every request with a canned raw response, then closes. The response
+// may depend on the request's head.
 class CannedHttpServer : public QTcpServer {
 public:
-    explicit CannedHttpServer(QByteArray response) : response(std::move(response)) {
+    using Responder = std::function<QByteArray(const QByteArray& request)>;
+    explicit CannedHttpServer(QByteArray response)
+        : CannedHttpServer([response](const QByteArray&) { return response; }) {}
+    explicit CannedHttpServer(Responder respond) : respond(std::move(respond)) {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = nextPendingConnection()) {
                 connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
                     request += socket->readAll();
                     if (!request.contains("\r\n\r\n")) return;
-                    socket->write(this->response);
+                    socket->write(this->respond(request));
                     socket->disconnectFromHost();
                 });
                 connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -130,8 +149,19 @@ public:
     QByteArray request;
 
 private:
-    QByteArray response;
+    Responder respond;
 };
+
+// The value of one request header, or "" when the request has none.
+QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
+    for (const QByteArray& line : request.split('\n')) {
+        const int colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower()) {
+            return line.mid(colon + 1).trimmed();
+        }
+    }
+    return QByteArray();
+}
 
 TEST(SimpleHttp, CompleteReplyWithLength) {
     CannedHttpServer server(
@@ -143,6 +173,30 @@ TEST(SimpleHttp, CompleteReplyWithLength) {
     EXPECT_EQ(error, "earlier");
     EXPECT_TRUE(server.request.startsWith("GET /a%20path/%C3%A4 HTTP/1.1\r\n"))
         << server.request.toStdString();
+}
+
+TEST(SimpleHttp, BodyArrivesAsStoredFromAServerThatCompresses) {
+    const QByteArray stored = QByteArray("a line that compresses well\n").repeated(50);
+    const QByteArray deflated = qCompress(stored).mid(4);  // zlib stream without Qt's prefix
+    CannedHttpServer server([&](const QByteArray& request) -> QByteArray {
+        const QByteArray accepted = headerValue(request, "Accept-Encoding");
+        if (accepted.contains("gzip") || accepted.contains("deflate")) {
+            return "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nContent-Length: " +
+                   QByteArray::number(deflated.size()) + "\r\nConnection: close\r\n\r\n" + deflated;
+        }
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(stored.size()) +
+               "\r\nConnection: close\r\n\r\n" + stored;
+    });
+    QByteArray body;
+    QString error;
+    EXPECT_TRUE(Utils::simpleHttpGet(server.url(), body, error)) << error.toStdString();
+    EXPECT_EQ(body, stored);
+    EXPECT_TRUE(error.isEmpty());
+
+    QTemporaryDir tmp;
+    EXPECT_TRUE(Utils::simpleDownloadFile(server.url(), tmp.filePath("f.txt"), error))
+        << error.toStdString();
+    EXPECT_EQ(readFile(tmp.filePath("f.txt")), stored);
 }
 
 TEST(SimpleHttp, HttpErrorLeavesBodyAlone) {
@@ -201,6 +255,15 @@ TEST(SimpleHttp, DownloadWritesOnlyAfterASuccessfulGet) {
     EXPECT_FALSE(Utils::simpleDownloadFile(missing.url(), tmp.filePath("other/f.bin"), error));
     EXPECT_TRUE(error.startsWith("请求失败: "));
     EXPECT_FALSE(QFileInfo::exists(tmp.filePath("other")));
+}
+
+TEST(SimpleHttp, DownloadToAFullDiskIsReported) {
+    if (TestSupport::onWindows()) GTEST_SKIP() << "/dev/full, a disk always full, is Linux's";
+    CannedHttpServer ok("HTTP/1.1 200 OK\r\nContent-Length: 7\r\nConnection: close\r\n\r\npayload");
+    QString error;
+    EXPECT_FALSE(Utils::simpleDownloadFile(ok.url(), "/dev/full", error));
+    EXPECT_TRUE(error.startsWith("文件写入失败, 写入的长度 ")) << error.toStdString();
+    EXPECT_TRUE(error.endsWith(" No space left on device")) << error.toStdString();
 }
 
 // --- commands ---

@@ -4,31 +4,37 @@ if(NOT WIN32)
   return()
 endif()
 
-# The Wine prefix every Windows test runs in, made once.
+# The Wine prefixes the Windows tests run in, each made once: one for the
+# unit suites, one of its own for the end-to-end suite, whose taskkill ends
+# processes by name and whose workers take the guard in that Wine session.
 add_test(NAME wine_prefix COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_prefix.sh ${wine_prefix})
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
+set(e2e_wine_prefix ${CMAKE_BINARY_DIR}/wine-prefix-e2e)
+add_test(NAME wine_prefix_e2e COMMAND ${CMAKE_CURRENT_LIST_DIR}/wine_prefix.sh ${e2e_wine_prefix})
+set_tests_properties(wine_prefix wine_prefix_e2e PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 300)
 
 # The end-to-end suite is a host program (PVL_HOST_BUILD_DIR: the Linux build)
 # that drives updater.exe under Wine with the Windows 7-Zip, tray program and
-# taskkill stand-ins. Every worker takes the guard "Pavlune.exe" in the one
-# Wine session, and taskkill ends processes by name: these never run side by side.
+# taskkill stand-ins, in namespaces of its own like the native runs: nothing
+# it starts outlives it.
 set(e2e_host_test ${PVL_HOST_BUILD_DIR}/bin/updater_e2e_test)
+set(isolated ${CMAKE_CURRENT_LIST_DIR}/run_isolated.sh)
 set(e2e_environment
   UPDATER_TARGET=wine
-  WINEPREFIX=${wine_prefix}
+  WINEPREFIX=${e2e_wine_prefix}
   WINE_RUN=${CMAKE_CURRENT_LIST_DIR}/wine_run.sh
   UPDATER_EXE=$<TARGET_FILE:updater>
   SEVEN_ZIP_EXE=${CMAKE_BINARY_DIR}/bin/7z/pvl_7z.exe
   START_RECORDER_EXE=$<TARGET_FILE:start_recorder>
   TASKKILL_EXE=$<TARGET_FILE:taskkill>)
 add_test(NAME updater_e2e
-  COMMAND ${e2e_host_test} --gtest_filter=-*Interrupted*:Taskkill*)
-add_test(NAME updater_e2e_interrupted COMMAND ${e2e_host_test} --gtest_filter=*Interrupted*)
-add_test(NAME taskkill COMMAND ${e2e_host_test} --gtest_filter=Taskkill*)
+  COMMAND ${isolated} ${e2e_host_test} --gtest_filter=-*Interrupted*:Taskkill*)
+add_test(NAME updater_e2e_interrupted
+  COMMAND ${isolated} ${e2e_host_test} --gtest_filter=*Interrupted*)
+add_test(NAME taskkill COMMAND ${isolated} ${e2e_host_test} --gtest_filter=Taskkill*)
 set_tests_properties(updater_e2e updater_e2e_interrupted taskkill PROPERTIES
-  ENVIRONMENT "${e2e_environment}" RESOURCE_LOCK pavlune_wine TIMEOUT 600)
+  ENVIRONMENT "${e2e_environment}" RESOURCE_LOCK pavlune_wine_e2e TIMEOUT 600)
 
-# Every test here needs the prefix.
+# Every test here needs its prefix.
 get_property(windows_tests DIRECTORY PROPERTY TESTS)
-list(REMOVE_ITEM windows_tests wine_prefix)
+list(REMOVE_ITEM windows_tests wine_prefix wine_prefix_e2e)
 set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine_prefix)

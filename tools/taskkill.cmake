@@ -9,3 +9,6 @@ else()
 endif()
 add_executable(taskkill ${CMAKE_CURRENT_LIST_DIR}/taskkill.cpp
   ${CMAKE_CURRENT_LIST_DIR}/${taskkill_platform_source})
+if(WIN32)
+  set_target_properties(taskkill PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-bin)
+endif()

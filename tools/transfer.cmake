@@ -9,7 +9,15 @@ add_library(transfer_tool_support STATIC
   ${transfer_dir}/aws_signer.cpp ${transfer_dir}/aws_signer.h
   ${transfer_dir}/http_download.cpp ${transfer_dir}/http_download.h
   ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h
-  ${transfer_dir}/tool_main.cpp ${transfer_dir}/tool_main.h)
+  ${transfer_dir}/verbatim_http_reply.cpp ${transfer_dir}/verbatim_http_reply.h
+  ${transfer_dir}/verbatim_network_manager.cpp ${transfer_dir}/verbatim_network_manager.h
+  ${transfer_dir}/tool_main.cpp ${transfer_dir}/tool_main.h
+  ${transfer_dir}/file_sync.h)
+if(WIN32)
+  target_sources(transfer_tool_support PRIVATE ${transfer_dir}/file_sync_win.cpp)
+else()
+  target_sources(transfer_tool_support PRIVATE ${transfer_dir}/file_sync_posix.cpp)
+endif()
 target_include_directories(transfer_tool_support PUBLIC ${transfer_dir})
 target_link_libraries(transfer_tool_support PUBLIC Qt5::Core Qt5::Network)
 

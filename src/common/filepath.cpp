@@ -12,7 +12,88 @@ namespace {
 constexpr int kShortestRemovablePath = 4;
 constexpr qint64 kMd5ChunkSize = 20480;
 
+bool isDriveLetter(const QString& component) {
+    return component.size() == 2 && component[1] == ':' && component[0].isLetter();
+}
+
+// How a path begins: how many of its leading components belong to its root, and
+// whether it is relative (and so to be read against the working directory).
+struct RootForm {
+    int rootComponents = 0;
+    bool relative = false;
+};
+
+// `components` are the path's pieces between "/" separators (backslashes already
+// turned into slashes); a device prefix is consumed from them.
+RootForm rootFormOf(const QString& slashed, QStringList& components) {
+    components = slashed.split('/', Qt::SkipEmptyParts);
+    // "\\?\C:\", "\\.\C:\", "\??\C:\": a device prefix, then the drive or
+    // volume; "\\?\UNC\server\share" names a share.
+    if (slashed.startsWith("//?/") || slashed.startsWith("//./") || slashed.startsWith("/\?\?/")) {
+        components.removeFirst();
+        if (!components.isEmpty() && components.first().compare("UNC", Qt::CaseInsensitive) == 0) {
+            components.removeFirst();
+            return {2, false};
+        }
+        return {1, false};
+    }
+    // "\\server\share": a network share's root is its server and share.
+    if (slashed.startsWith("//") && !slashed.startsWith("///")) return {2, false};
+    if (slashed.startsWith('/')) return {0, false};
+    // "C:" also leads a drive-relative path ("C:x\.."): its root is the drive.
+    if (!components.isEmpty() && isDriveLetter(components.first().left(2))) {
+        if (components.first().size() > 2) components.insert(1, components.first().mid(2));
+        components.first().truncate(2);
+        return {1, false};
+    }
+    return {0, true};
+}
+
+// Windows drops trailing blanks and dots of a component, so ". ." and "..." name
+// the folder itself and ".. " its parent there.
+QString asWindowsReads(const QString& component) {
+    QString trimmed = component;
+    while (trimmed.endsWith(' ')) trimmed.chop(1);
+    if (trimmed == "..") return trimmed;
+    while (trimmed.endsWith('.') || trimmed.endsWith(' ')) trimmed.chop(1);
+    return trimmed.isEmpty() ? QString(".") : component;
+}
+
+// A link's ".." and a link to a root lead where the written path does not: the
+// resolved path of an existing one is checked as well.
+bool refusedForRemoval(const QString& path) {
+    if (path.size() < kShortestRemovablePath) return true;
+    const QString workingDir = QDir::currentPath();
+    if (namesRoot(path, workingDir)) return true;
+    const QString resolved = QFileInfo(path).canonicalFilePath();
+    return !resolved.isEmpty() && namesRoot(resolved, workingDir);
+}
+
 }  // namespace
+
+bool namesRoot(const QString& path, const QString& workingDir) {
+    QString slashed = QString(path).replace('\\', '/');
+    QStringList components;
+    RootForm form = rootFormOf(slashed, components);
+    if (form.relative) {
+        QString base = QString(workingDir).replace('\\', '/');
+        while (base.endsWith('/')) base.chop(1);  // "/" and "C:/" take no second slash
+        slashed = base + '/' + slashed;
+        form = rootFormOf(slashed, components);
+        if (form.relative) return true;  // no absolute folder to read it against
+    }
+    QStringList kept;
+    for (const QString& component : components) {
+        const QString name = asWindowsReads(component);
+        if (name == ".") continue;
+        if (name == "..") {
+            if (kept.size() > form.rootComponents) kept.removeLast();
+            continue;
+        }
+        kept.append(component);
+    }
+    return kept.size() <= form.rootComponents;
+}
 
 QString dir(const QString& path) { return QFileInfo(path).absolutePath(); }
 
@@ -48,7 +129,7 @@ QString join(std::initializer_list<QString> pieces) {
 bool exists(const QString& path) { return QFileInfo::exists(path); }
 
 bool remove(const QString& path) {
-    if (path.size() < kShortestRemovablePath) return false;
+    if (refusedForRemoval(path)) return false;
     const QFileInfo info(path);
     if (info.isFile()) return QFile::remove(path);
     if (info.isDir()) return QDir(path).removeRecursively();

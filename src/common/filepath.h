@@ -25,8 +25,14 @@ bool createDir(const QString& path);
 QString join(std::initializer_list<QString> pieces);
 // A file or folder exists at `path`.
 bool exists(const QString& path);
+// True when `path`, read against the absolute `workingDir` when relative and
+// with "." and ".." resolved, names a file-system root, a drive ("C:/.", "C:x/..")
+// or volume root ("\\?\C:\") or a network share ("\\server\share"). Both
+// platforms' forms are recognised everywhere; nothing touches the disk.
+bool namesRoot(const QString& path, const QString& workingDir);
 // Removes a file, or a folder with all its content. Never touches a path of 3
-// characters or fewer ("C:/", "/"). False when nothing was removed.
+// characters or fewer ("C:/", "/") nor one that names a root ("/tmp/..", "C:/.")
+// as written or, when it exists, resolved. False when nothing was removed.
 bool remove(const QString& path);
 // Writes the size of an existing path to `size`; false (size untouched) otherwise.
 bool fileSize(long long& size, const QString& path);

@@ -31,12 +31,12 @@ bool readSimpleFile(const QString& path, QString& error, QString& content) {
         return false;
     }
     const QByteArray bytes = file.readAll();
-    content = fromUtf8UpToNul(bytes);
-    file.close();
+    // close() clears the device's error state, so the read's own error decides.
     if (file.error() != QFileDevice::NoError) {
         error = "文件读取失败: " + file.errorString();
         return false;
     }
+    content = fromUtf8UpToNul(bytes);
     return true;
 }
 
@@ -50,12 +50,14 @@ bool simpleWriteFile(const QString& path, const QByteArray& data, QString& error
         return false;
     }
     const qint64 written = file.write(data);
+    // Taken before close(), which resets the text to "Unknown error".
+    const QString cause = file.errorString();
     file.close();
     if (written != data.size()) {
         error = QString("文件写入失败, 写入的长度 %1 数据长度 %2 %3")
                     .arg(written)
                     .arg(data.size())
-                    .arg(file.errorString());
+                    .arg(cause);
         return false;
     }
     return true;
@@ -66,7 +68,10 @@ bool simpleHttpGet(const QString& url, QByteArray& body, QString& error) {
     QEventLoop loop;
     QObject::connect(&manager, &QNetworkAccessManager::finished, &loop, &QEventLoop::quit);
     // Qt 5's default redirect policy follows nothing: a 3xx is the answer.
-    const QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    QNetworkRequest request(QUrl(url, QUrl::TolerantMode));
+    // Left to itself Qt asks for gzip, unpacks the body and drops "Content-Length";
+    // the body as the server stores it keeps the length check meaningful.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* reply = manager.get(request);
     if (!reply->isFinished()) loop.exec();
 

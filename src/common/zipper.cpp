@@ -96,8 +96,9 @@ void Zipper::repairZip() {
     LOG(INFO) << "Zip Has Error";
     // A plain update keeps an entry whose file on disk is not newer than the
     // entry, which right after packing is every entry: "-ux2z2" takes the file
-    // from disk when the entry is newer or as old.
-    QStringList arguments{"-sccUTF-8", "u", "-ux2z2", zipFile};
+    // from disk when the entry is newer or as old. "-spd" takes every name
+    // literally: an entry named "a*.bin" must not pull in "a-private.bin".
+    QStringList arguments{"-sccUTF-8", "u", "-ux2z2", "-spd", zipFile};
     // Entry names come from the archive: one that begins like a switch or a list
     // file ("-sdel", "@list") must reach the tool as a plain name.
     for (const QString& name : names) {

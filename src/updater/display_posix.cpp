@@ -1,21 +1,41 @@
 #include "display.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
 
 namespace Display {
 
-bool addOffscreenFallback() {
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return false;
-    // Qt tries the plugins of the list in turn. Without any display, naming a
-    // windowing plugin first would only add its complaint to standard error.
-    QByteArray platforms = "offscreen";
-    if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
-        platforms = "xcb;offscreen";
-    } else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        platforms = "wayland;offscreen";
+namespace {
+
+const char kVariable[] = "QT_QPA_PLATFORM";
+
+// Qt tries the plugins of a ";"-separated list in turn; each may carry
+// arguments after a ":".
+bool namesOffscreen(const QByteArray& platforms) {
+    for (const QByteArray& platform : platforms.split(';')) {
+        if (platform.split(':').first().trimmed() == "offscreen") return true;
     }
-    qputenv("QT_QPA_PLATFORM", platforms);
+    return false;
+}
+
+}  // namespace
+
+bool addOffscreenFallback() {
+    const QByteArray given = qgetenv(kVariable);
+    if (namesOffscreen(given)) return false;
+    // A platform named by the user is still tried first.
+    QByteArray platforms = given.trimmed();
+    if (platforms.isEmpty()) {
+        // Without any display, naming a windowing plugin first would only add its
+        // complaint to standard error.
+        if (!qEnvironmentVariableIsEmpty("DISPLAY")) {
+            platforms = "xcb";
+        } else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+            platforms = "wayland";
+        }
+    }
+    qputenv(kVariable, platforms.isEmpty() ? QByteArray("offscreen") : platforms + ";offscreen");
     return true;
 }
 

@@ -9,13 +9,14 @@
 #include <system_error>
 #include <utility>
 
+#include "file_names.h"
 #include "filepath.h"
 
 namespace {
 
 constexpr char kStagingName[] = "staging";
 constexpr char kReplacedName[] = "replaced";
-constexpr char kObsoletePrefix[] = "obsolete";
+constexpr char kObsoleteName[] = "obsolete";
 
 constexpr QDir::Filters kEverything =
     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
@@ -57,7 +58,8 @@ HotUpdateInstaller::HotUpdateInstaller(QString appDir, QString workDir)
     : appDir(QDir::cleanPath(appDir)),
       workDir(QDir::cleanPath(workDir)),
       staging(Filepath::join({this->workDir, kStagingName})),
-      replaced(Filepath::join({this->workDir, kReplacedName})) {}
+      replaced(Filepath::join({this->workDir, kReplacedName})),
+      obsolete(Filepath::join({this->workDir, kObsoleteName})) {}
 
 QString HotUpdateInstaller::stagingDir() const { return staging; }
 
@@ -68,9 +70,8 @@ bool HotUpdateInstaller::fail(const QString& text) {
     return false;
 }
 
-bool HotUpdateInstaller::hasLeftovers() const {
-    if (isPresent(QFileInfo(staging)) || isPresent(QFileInfo(replaced))) return true;
-    return !QDir(workDir).entryList({QString(kObsoletePrefix) + "*"}, kEverything).isEmpty();
+bool HotUpdateInstaller::wasInterrupted() const {
+    return isPresent(QFileInfo(staging)) || isPresent(QFileInfo(replaced));
 }
 
 bool HotUpdateInstaller::recover() {
@@ -79,10 +80,9 @@ bool HotUpdateInstaller::recover() {
         ok = restoreReplaced(QString());
         if (ok && !Filepath::remove(replaced)) ok = fail("删除文件夹失败: " + replaced);
     }
-    if (isPresent(QFileInfo(staging)) && !Filepath::remove(staging)) {
+    if (isPresent(QFileInfo(staging)) && !discard(staging)) {
         ok = fail("删除文件夹失败: " + staging);
     }
-    removeObsolete();
     return ok;
 }
 
@@ -129,31 +129,28 @@ bool HotUpdateInstaller::install() {
     }
     if (!isPresent(QFileInfo(replaced))) return true;
     // Renaming the moved-aside files out of the way is the moment the install
-    // counts as done: until then recover() rolls it back. A file that cannot be
-    // deleted afterwards (a running program's on Windows) is never restored.
-    removeObsolete();
-    QString obsolete = Filepath::join({workDir, kObsoletePrefix});
-    for (int n = 2; isPresent(QFileInfo(obsolete)); ++n) {
-        obsolete = Filepath::join({workDir, QString("%1-%2").arg(kObsoletePrefix).arg(n)});
-    }
+    // counts as done: until then recover() rolls it back.
     QString message;
-    if (!renamePath(replaced, obsolete, message)) {
+    if (!moveToObsolete(replaced, message)) {
         fail(message);
         undoMoves();
         return false;
     }
-    removeObsolete();
     return true;
+}
+
+bool HotUpdateInstaller::isWorkFolder(const QString& path) const {
+    for (const QString& folder : {staging, replaced, obsolete}) {
+        if (QString::compare(path, folder, FileNames::caseSensitivity()) == 0) return true;
+    }
+    return false;
 }
 
 bool HotUpdateInstaller::mergeFolder(const QString& relative) {
     for (const QFileInfo& entry : entriesOf(Filepath::join({staging, relative}))) {
         const QString child = childPath(relative, entry.fileName());
         const QString target = Filepath::join({appDir, child});
-        if (target == staging || target == replaced ||
-            (Filepath::dir(target) == workDir && entry.fileName().startsWith(kObsoletePrefix))) {
-            return fail("更新包不能写入: " + target);
-        }
+        if (isWorkFolder(target)) return fail("更新包不能写入: " + target);
         const QFileInfo targetInfo(target);
         if (isRealFolder(entry)) {
             if (!isPresent(targetInfo)) {
@@ -225,14 +222,32 @@ void HotUpdateInstaller::undoMoves() {
 }
 
 void HotUpdateInstaller::cleanUp() {
-    if (isPresent(QFileInfo(staging))) Filepath::remove(staging);
+    if (isPresent(QFileInfo(staging))) discard(staging);
     if (isPresent(QFileInfo(replaced)) && !holdsFiles(replaced)) Filepath::remove(replaced);
-    removeObsolete();
 }
 
-void HotUpdateInstaller::removeObsolete() {
-    for (const QFileInfo& entry :
-         QDir(workDir).entryInfoList({QString(kObsoletePrefix) + "*"}, kEverything)) {
-        Filepath::remove(entry.filePath());
+// Each discarded folder gets a numbered place of its own: an earlier one may
+// still be there, kept by a file that could not be deleted yet.
+bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message) {
+    if (!Filepath::createDir(obsolete)) {
+        message = "创建文件夹失败: " + obsolete;
+        return false;
     }
+    QString target;
+    for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
+        target = Filepath::join({obsolete, QString::number(n)});
+    }
+    return renamePath(path, target, message);
+}
+
+// Moved rather than deleted, so that deleting a large folder waits until the
+// client is back; deleted at once where it cannot be moved.
+bool HotUpdateInstaller::discard(const QString& path) {
+    QString message;
+    return moveToObsolete(path, message) || Filepath::remove(path);
+}
+
+bool HotUpdateInstaller::freeObsolete() {
+    if (!isPresent(QFileInfo(obsolete)) || Filepath::remove(obsolete)) return true;
+    return fail("删除文件夹失败: " + obsolete);
 }

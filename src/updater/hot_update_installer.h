@@ -10,9 +10,14 @@
 // The package is extracted into stagingDir(); install() then moves every entry
 // over the application folder, folders merged and existing files replaced, each
 // replaced file first moved aside, so that a move that fails puts every replaced
-// file back. The work folders live in one folder inside the application folder,
-// so that every move is a rename on one file system. Should the process be killed
-// part-way, recover() in the next run restores the moved-aside files.
+// file back. The work folders "staging", "replaced" and "obsolete" live in one
+// folder inside the application folder, so that every move is a rename on one
+// file system; nothing else in that folder is touched. Should the process be
+// killed part-way, recover() in the next run restores the moved-aside files.
+//
+// Files no longer needed (the replaced version, what is left of the staging
+// folder) are only moved into the obsolete folder; freeObsolete() deletes them
+// later, once the client is back.
 //
 // Failures are a false result plus errorMessage(), which is never cleared.
 // Used from one thread at a time.
@@ -25,21 +30,29 @@ public:
     // Where the package is to be extracted.
     QString stagingDir() const;
 
-    // True when an interrupted run left work folders behind.
-    bool hasLeftovers() const;
-    // Moves every moved-aside file back to its place and removes the work folders.
-    // False when a file could not be restored; what is left stays for a later try.
+    // True when a run was interrupted part-way: a staging folder, or moved-aside
+    // files, are left. An obsolete folder alone is no interruption.
+    bool wasInterrupted() const;
+    // Moves every moved-aside file back to its place and discards the staging
+    // folder. False when a file could not be restored; what is left stays for a
+    // later try.
     bool recover();
     // Replaces any staging folder with a fresh, empty one.
     bool prepare();
-    // Moves every entry of the staging folder over the application folder. On
-    // false, every move made has been undone (entries moved in go back to the
-    // staging folder, replaced files to their places), or, where even that failed,
-    // the moved-aside files stay for recover().
+    // Moves every entry of the staging folder over the application folder, then
+    // the replaced files into the obsolete folder. On false, every move made has
+    // been undone (entries moved in go back to the staging folder, replaced files
+    // to their places), or, where even that failed, the moved-aside files stay
+    // for recover(). Entries that would land in a work folder (names compared as
+    // the file system compares them) are refused.
     bool install();
-    // Removes the staging folder and the moved-aside files of a finished install.
+    // Discards the staging folder and an empty folder of moved-aside files.
     // Moved-aside files that still wait to be restored stay.
     void cleanUp();
+    // Deletes the obsolete folder. False, with errorMessage(), when something in
+    // it cannot be deleted yet (a running program's file on Windows); it stays for
+    // a later try and is never restored.
+    bool freeObsolete();
 
     QString errorMessage() const;
 
@@ -54,13 +67,16 @@ private:
     bool moveEntry(const QString& from, const QString& to);
     void undoMoves();
     bool restoreReplaced(const QString& relative);
-    void removeObsolete();
+    bool isWorkFolder(const QString& path) const;
+    bool moveToObsolete(const QString& path, QString& message);
+    bool discard(const QString& path);
     bool fail(const QString& text);
 
     QString appDir;
     QString workDir;
     QString staging;
     QString replaced;
+    QString obsolete;
     std::vector<Move> moves;
     QString error;
 };

@@ -26,6 +26,7 @@ const QString kRunAs = "runas";
 const QString kRestart = "restart";
 const QString kGuardKey = "Pavlune.exe";
 const QString kTrayProgram = "PavluneSystemTrayIcon.exe";
+const char kPlatformVariable[] = "QT_QPA_PLATFORM";
 constexpr unsigned long kRestartPauseMs = 1500;
 
 // Starts the tray program elevated; its first argument is always "runas".
@@ -84,22 +85,10 @@ void tryFullInstaller() {
 
 // Extracts a verified hot-update package over the application folder, then
 // removes the package and its sidecar whatever the outcome.
-void tryHotUpdate() {
+void tryHotUpdate(HotUpdateInstaller& installer) {
     const QString appDir = QCoreApplication::applicationDirPath();
-    const QString updateDir = Filepath::join({appDir, "update"});
     const QString package = Filepath::join({appDir, "update", "pkg"});
     const QString sidecar = Filepath::join({appDir, "update", "dat"});
-
-    HotUpdateInstaller installer(appDir, updateDir);
-    if (installer.hasLeftovers()) {
-        // An earlier run was killed part-way: its package is still here and is
-        // applied again once the application folder is as it was.
-        const bool recovered = installer.recover();
-        LOG(WARNING) << "恢复中断的热更新: " << recovered
-                     << (recovered ? std::string() : " " + installer.errorMessage().toStdString());
-        if (!recovered) return;
-    }
-
     if (!verifyStagedPackage(package, sidecar, "没有发现热更新包")) return;
 
     // Extracted into a staging folder first: a package that fails part-way (an
@@ -119,11 +108,39 @@ void tryHotUpdate() {
     }
 }
 
-void checkUpdate() {
+// False when the tray program runs, and nothing was looked at.
+bool checkUpdate(HotUpdateInstaller& installer) {
     // The tray program's executable cannot be opened for writing while it runs.
-    if (Filepath::fileBeingUsed(kTrayProgram)) return;
+    if (Filepath::fileBeingUsed(kTrayProgram)) return false;
+    if (installer.wasInterrupted()) {
+        // An earlier run was killed part-way. The folder is put right before
+        // either kind of update: a full installer started over moved-aside files
+        // would have its work undone by a later recovery. The package of the
+        // interrupted run is still here and is applied again.
+        const bool recovered = installer.recover();
+        LOG(WARNING) << "恢复中断的热更新: " << recovered
+                     << (recovered ? std::string() : " " + installer.errorMessage().toStdString());
+        if (!recovered) return true;
+    }
     tryFullInstaller();
-    tryHotUpdate();
+    tryHotUpdate(installer);
+    return true;
+}
+
+// What an update no longer needs is deleted once the tray program has been
+// started, so that the client is back without waiting for it. A file that cannot
+// be deleted yet (a running program's, on Windows) is tried again next run.
+void freeObsolete(HotUpdateInstaller& installer) {
+    if (!installer.freeObsolete()) LOG(WARNING) << installer.errorMessage().toStdString();
+}
+
+// Puts an environment variable back as it was before a temporary change.
+void restoreVariable(const char* name, bool wasSet, const QByteArray& value) {
+    if (wasSet) {
+        qputenv(name, value);
+    } else {
+        qunsetenv(name);
+    }
 }
 
 }  // namespace
@@ -132,11 +149,13 @@ int main(int argc, char* argv[]) {
     // The updater shows no window, yet it keeps the GUI application object, with
     // the argument handling that comes with it. Where no display can be reached
     // the offscreen platform plugin stands in for the default one, which would
-    // abort; the choice is dropped from the environment again at once, so the
-    // programs started below inherit the environment the updater was given.
+    // abort; the choice is put back as it was at once, so the programs started
+    // below inherit the environment the updater was given.
+    const bool platformSet = qEnvironmentVariableIsSet(kPlatformVariable);
+    const QByteArray platform = qgetenv(kPlatformVariable);
     const bool offscreen = Display::addOffscreenFallback();
     QApplication app(argc, argv);
-    if (offscreen) qunsetenv("QT_QPA_PLATFORM");
+    if (offscreen) restoreVariable(kPlatformVariable, platformSet, platform);
 
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2 || arguments.at(1) != kRunAs) {
@@ -151,15 +170,19 @@ int main(int argc, char* argv[]) {
 
     Logger::init("updater", 0);
 
+    const QString appDir = QCoreApplication::applicationDirPath();
+    HotUpdateInstaller installer(appDir, Filepath::join({appDir, "update"}));
+    bool checked = false;
     if (arguments.last() == kRestart) {
         QThread::msleep(kRestartPauseMs);
         Utils::runSimpleCommand("taskkill", {"/f", "/im", kTrayProgram});
         Utils::runSimpleCommand("taskkill", {"/f", "/im", "pvl_*"});
-        checkUpdate();
+        checked = checkUpdate(installer);
         startSystemTrayIcon({kRestart});
     } else {
-        checkUpdate();
+        checked = checkUpdate(installer);
         startSystemTrayIcon({});
     }
+    if (checked) freeObsolete(installer);
     return 0;
 }

@@ -1,16 +1,29 @@
 #!/usr/bin/env python3
 """A small HTTP server for the download tests and the download benchmark.
 
-    http_server.py <folder>
+    http_server.py <folder> [<request log>]
 
 Serves on 127.0.0.1 (a free port, printed as "PORT <n>") until its standard
 input closes:
-  /files/<name>     the file, with Content-Length (sent with sendfile)
+  /files/<name>     the file, with Content-Length, ETag and Last-Modified;
+                    "Range: bytes=<n>-" is answered with 206 unless an
+                    "If-Range" validator no longer matches (then 200, whole)
+  /slow/<name>      the same in 32 pieces, 30 ms apart
+  /holdonce/<name>  the first request for <name> gets half the body and then
+                    nothing more until the client goes; later ones as /files/
+  /cutonce/<name>   the first request for <name> gets half the body, then the
+                    connection closes; later ones as /files/
+  /busyonce/<name>  the first request for <name> gets 503; later ones as /files/
+  /cut/<name>       announces the whole length, sends half the body, closes;
+                    no validators, no ranges
   /redirect/<name>  302 to /files/<name>
-  /cut/<name>       announces the whole length, sends half the body, closes
-  /slow/<name>      the file in 32 pieces, 30 ms apart
+  /loop/<name>      302 to itself
   anything else     404
+The query "noranges" makes a path ignore Range and If-Range. Each request
+appends "<path> range=<Range> if-range=<If-Range> <status> <body bytes sent>"
+to the request log once it has been answered.
 """
+import email.utils
 import http.server
 import os
 import socketserver
@@ -27,57 +40,134 @@ class Handler(http.server.BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
+        self.status = 0
+        self.sent = 0
+        try:
+            self.serve()
+        except (BrokenPipeError, ConnectionResetError):
+            self.close_connection = True
+        finally:
+            self.record()
+
+    def serve(self):
+        parts = urllib.parse.urlsplit(self.path)
+        path = urllib.parse.unquote(parts.path)
         kind, _, name = path.lstrip("/").partition("/")
         file_path = os.path.join(self.server.folder, name)
         if not name or "/" in name or not os.path.isfile(file_path):
             return self.answer(404, b"not found\n")
         if kind == "redirect":
-            self.send_response(302)
-            self.send_header("Location", "/files/" + urllib.parse.quote(name))
-            self.send_header("Content-Length", "0")
-            self.end_headers()
-            return
-        if kind not in ("files", "cut", "slow"):
+            return self.redirect("/files/" + urllib.parse.quote(name))
+        if kind == "loop":
+            return self.redirect(parts.path)
+        if kind not in ("files", "slow", "holdonce", "cutonce", "busyonce", "cut"):
             return self.answer(404, b"not found\n")
-        size = os.path.getsize(file_path)
-        self.send_response(200)
+        first = self.server.first_time(kind, name)
+        if kind == "busyonce" and first:
+            return self.answer(503, b"busy\n")
+
+        stat = os.stat(file_path)
+        size = stat.st_size
+        etag = '"%x-%x"' % (stat.st_mtime_ns, size)
+        modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        start = 0
+        ranges = kind != "cut" and "noranges" not in parts.query
+        wanted = self.headers.get("Range", "")
+        validator = self.headers.get("If-Range")
+        if ranges and wanted.startswith("bytes=") and wanted.endswith("-") and (
+            validator is None or validator in (etag, modified)
+        ):
+            start = int(wanted[6:-1])
+            if start >= size:
+                self.status = 416
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+        self.status = 206 if start else 200
+        self.send_response(self.status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(size))
+        self.send_header("Content-Length", str(size - start))
+        if start:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
+        if kind != "cut":
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
+        if ranges:
+            self.send_header("Accept-Ranges", "bytes")
         self.end_headers()
         self.wfile.flush()
         with open(file_path, "rb") as f:
-            if kind == "files":
-                self.connection.sendfile(f)
+            f.seek(start)
+            if kind == "cut" or (first and kind in ("holdonce", "cutonce")):
+                self.send(f.read((size - start) // 2))
+                self.close_connection = True
+                if kind == "holdonce":
+                    # Until the client goes away: the read ends then.
+                    self.rfile.read(1)
             elif kind == "slow":
                 piece = max(1, -(-size // 32))
                 while True:
                     data = f.read(piece)
                     if not data:
                         break
-                    self.wfile.write(data)
-                    self.wfile.flush()
+                    self.send(data)
                     time.sleep(0.03)
             else:
-                self.wfile.write(f.read(size // 2))
-                self.wfile.flush()
-                self.close_connection = True
+                self.sent += self.connection.sendfile(f, start)
+
+    def send(self, data):
+        self.wfile.write(data)
+        self.wfile.flush()
+        self.sent += len(data)
+
+    def redirect(self, location):
+        self.status = 302
+        self.send_response(302)
+        self.send_header("Location", location)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def answer(self, status, body):
+        self.status = status
         self.send_response(status)
         self.send_header("Content-Type", "text/plain")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        self.send(body)
+
+    def record(self):
+        if not self.server.log:
+            return
+        line = "%s range=%s if-range=%s %d %d\n" % (
+            self.path,
+            self.headers.get("Range", "-"),
+            self.headers.get("If-Range", "-"),
+            self.status,
+            self.sent,
+        )
+        with self.server.lock, open(self.server.log, "a") as log:
+            log.write(line)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
 
+    def first_time(self, kind, name):
+        with self.lock:
+            if (kind, name) in self.seen:
+                return False
+            self.seen.add((kind, name))
+            return True
+
 
 def main():
     server = Server(("127.0.0.1", 0), Handler)
     server.folder = sys.argv[1]
+    server.log = sys.argv[2] if len(sys.argv) > 2 else None
+    server.lock = threading.Lock()
+    server.seen = set()
     threading.Thread(target=server.serve_forever, daemon=True).start()
     print("PORT", server.server_address[1], flush=True)
     sys.stdin.read()

@@ -7,8 +7,16 @@
 //
 // Prints "PORT <n>" once listening; ends when its standard input closes.
 // The bucket "bucket" exists from the start. The store's only key pair is
-// "S3RVER" / "S3RVER". Parts numbered 2 of keys containing
-// "inject-part-failure" always fail with 500, to exercise the abort.
+// "S3RVER" / "S3RVER". Faults by key, to exercise the uploader:
+//   "inject-part-failure"     part 2 always fails with 500
+//   "request-timeout-once"    the first PUT fails with 400 RequestTimeout
+//   "stall-once"              the first PUT of part 2 (or of the object) is
+//                             never read nor answered
+//   "lose-completion-answer"  the first completion is carried out, but its
+//                             connection closes instead of the answer
+//   "slow-parts"              each part PUT waits 300 ms before it is handled;
+//                             "INFLIGHT <n> <url>" in the log counts the part
+//                             PUTs of the key open at its start
 'use strict';
 
 const crypto = require('crypto');
@@ -18,6 +26,7 @@ const path = require('path');
 
 const [prefix, directory, logFile] = process.argv.slice(2);
 const S3rver = require(path.join(prefix, 'node_modules', 's3rver'));
+const FilesystemStore = require(path.join(prefix, 'node_modules', 's3rver', 'lib', 'stores', 'filesystem'));
 const secrets = { S3RVER: 'S3RVER' };
 
 function encodeRfc3986(text) {
@@ -96,7 +105,20 @@ function expectedSignature(req, auth, secret) {
   return { accessKey: match[1], signature: match[6], expected: hmac(key, stringToSign).toString('hex') };
 }
 
+// s3rver files an object under its key joined as a path, so "a/./b/../c" would
+// land on "a/c" and "../y" outside the bucket. Keys are not paths in S3: a
+// segment of one or two dots, with any "!" after it, gets one "!" more on disk.
+function keepDotSegments() {
+  const mapSegments = (key, map) => key.split('/').map(map).join('/');
+  const { encodeKeyPath, decodeKeyPath } = FilesystemStore;
+  FilesystemStore.encodeKeyPath = key =>
+    encodeKeyPath(mapSegments(key, s => (/^\.\.?!*$/.test(s) ? s + '!' : s)));
+  FilesystemStore.decodeKeyPath = keyPath =>
+    mapSegments(decodeKeyPath(keyPath), s => (/^\.\.?!+$/.test(s) ? s.slice(0, -1) : s));
+}
+
 async function main() {
+  keepDotSegments();
   const store = new S3rver({
     directory,
     silent: true,
@@ -104,6 +126,9 @@ async function main() {
   });
   await store.configureBuckets();
   const handle = store.callback();
+  const firstTimes = new Set();
+  const firstTime = what => !firstTimes.has(what) && firstTimes.add(what);
+  const inflight = new Map();
 
   const server = http.createServer((req, res) => {
     fs.appendFileSync(logFile, `${req.method} ${req.url}\n`);
@@ -130,9 +155,44 @@ async function main() {
       res.writeHead(204);
       return res.end();
     }
-    if (req.method === 'PUT' && url.pathname.includes('inject-part-failure') &&
-        url.searchParams.get('partNumber') === '2') {
+    // The path as sent: URL resolves "." and "..".
+    const key = req.url.split('?', 1)[0];
+    const part = url.searchParams.get('partNumber');
+    if (req.method === 'PUT' && key.includes('inject-part-failure') && part === '2') {
       return sendError(req, res, 500, 'InternalError', 'Injected failure of part 2.');
+    }
+    if (req.method === 'PUT' && key.includes('request-timeout-once') && firstTime('timeout ' + key)) {
+      return sendError(req, res, 400, 'RequestTimeout',
+        'Your socket connection to the server was not read from or written to within the timeout period.');
+    }
+    if (req.method === 'PUT' && key.includes('stall-once') && (part === null || part === '2') &&
+        firstTime('stall ' + key)) {
+      req.pause();
+      return;
+    }
+    const uploadId = url.searchParams.get('uploadId');
+    if (req.method === 'POST' && uploadId !== null) {
+      // s3rver answers a repeated completion with 500; S3 with NoSuchUpload.
+      if (!firstTime('completion ' + uploadId)) {
+        return sendError(req, res, 404, 'NoSuchUpload', 'The specified upload does not exist.');
+      }
+    }
+    if (req.method === 'POST' && key.includes('lose-completion-answer') &&
+        url.searchParams.has('uploadId') && firstTime('complete ' + key)) {
+      res.writeHead = () => res;
+      res.write = () => true;
+      res.end = () => {
+        req.socket.destroy();
+        return res;
+      };
+      return handle(req, res);
+    }
+    if (req.method === 'PUT' && key.includes('slow-parts') && part !== null) {
+      const open = (inflight.get(key) || 0) + 1;
+      inflight.set(key, open);
+      fs.appendFileSync(logFile, `INFLIGHT ${open} ${req.url}\n`);
+      res.on('close', () => inflight.set(key, inflight.get(key) - 1));
+      return setTimeout(() => handle(req, res), 300);
     }
     return handle(req, res);
   });

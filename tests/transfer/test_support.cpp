@@ -16,6 +16,7 @@
 #include <random>
 
 #include "app_folder.h"
+#include "verbatim_network_manager.h"
 
 namespace TransferTest {
 
@@ -127,7 +128,7 @@ int runTests(int argc, char** argv) {
 
 bool httpGet(const QString& url, QByteArray& body, QList<QNetworkReply::RawHeaderPair>& headers,
              int& status) {
-    QNetworkAccessManager manager;
+    VerbatimNetworkManager manager;  // keeps "." and ".." in the path
     QEventLoop loop;
     QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);

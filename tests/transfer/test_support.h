@@ -51,7 +51,8 @@ namespace TransferTest {
 // standard error, so that nothing lands in files) and runs every test.
 int runTests(int argc, char** argv);
 
-// GET through Qt, bounded in time. False on a network error.
+// GET through Qt, bounded in time, with "." and ".." segments of the path sent
+// as written. False on a network error.
 bool httpGet(const QString& url, QByteArray& body, QList<QNetworkReply::RawHeaderPair>& headers,
              int& status);
 

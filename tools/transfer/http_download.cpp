@@ -1,26 +1,65 @@
 #include "http_download.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 
 #include <filesystem>
 #include <system_error>
 
+#include "file_sync.h"
 #include "message_writer.h"
 
 namespace {
 
 const int kProgressIntervalMs = 200;
-// A transfer that receives nothing for this long is given up.
+// A transfer that receives nothing for this long is dropped and tried again.
 const int kStallTimeoutMs = 60 * 1000;
 const int kMaxRedirects = 10;
 const qint64 kReadBufferBytes = 1024 * 1024;
+// Waits before the second, third, ... attempt: 1 s, 2 s, 4 s.
+const int kFirstRetryDelayMs = 1000;
 
 int httpStatus(const QNetworkReply* reply) {
     return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Failures that a later attempt may not meet: a dropped or reset connection, a
+// stall, an overloaded or restarting server or gateway.
+bool isTransient(int status, QNetworkReply::NetworkError error) {
+    if (status == 502 || status == 503 || status == 504) return true;
+    // A connection may drop after the headers of a good answer have arrived.
+    switch (error) {
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::TimeoutError:
+        case QNetworkReply::TemporaryNetworkFailureError:
+        case QNetworkReply::NetworkSessionFailedError:
+        case QNetworkReply::ProxyConnectionClosedError:
+        case QNetworkReply::UnknownNetworkError:
+        case QNetworkReply::ProtocolFailure:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The first byte of a "Content-Range: bytes <first>-<last>/<total>" answer and
+// the whole length; false for anything else.
+bool parseContentRange(const QByteArray& value, qint64& first, qint64& whole) {
+    static const QRegularExpression form("^bytes (\\d+)-(\\d+)/(\\d+)$");
+    const QRegularExpressionMatch match = form.match(QString::fromLatin1(value.trimmed()));
+    if (!match.hasMatch()) return false;
+    first = match.captured(1).toLongLong();
+    whole = match.captured(3).toLongLong();
+    return true;
 }
 
 }  // namespace
@@ -34,7 +73,7 @@ HttpDownload::HttpDownload(QString url, QString saveFilename, MessageWriter& mes
 
 void HttpDownload::start() {
     // Tolerant: a URL typed with blanks or non-ASCII letters is encoded, not refused.
-    const QUrl url(urlText, QUrl::TolerantMode);
+    url = QUrl(urlText, QUrl::TolerantMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() || (scheme != "http" && scheme != "https")) {
         fail("ARGUMENT_ERROR", "无效的下载地址: " + urlText);
@@ -45,6 +84,8 @@ void HttpDownload::start() {
         return;
     }
     const QFileInfo target(saveFilename);
+    partFile.setFileName(target.absoluteFilePath() + ".part");
+    metaFilename = partFile.fileName() + ".meta";
     if (target.isDir()) {
         fail("FILE_ERROR", "保存路径是一个文件夹: " + saveFilename);
         return;
@@ -53,21 +94,75 @@ void HttpDownload::start() {
         fail("FILE_ERROR", "无法创建文件夹: " + target.absolutePath());
         return;
     }
-    partFile.setFileTemplate(target.absoluteFilePath() + ".XXXXXX.part");
-    if (!partFile.open()) {
-        fail("FILE_ERROR",
-             "无法创建临时文件 " + partFile.fileTemplate() + ": " + partFile.errorString());
+    QString error;
+    if (!openPartial(error)) {
+        fail("FILE_ERROR", error);
         return;
     }
+    sinceProgress.start();
+    request(url);
+}
 
-    QNetworkRequest request(url);
+bool HttpDownload::openPartial(QString& error) {
+    // Only a partial file of this same URL, with the validator its server gave,
+    // can be continued.
+    QFile meta(metaFilename);
+    if (meta.open(QIODevice::ReadOnly)) {
+        const QJsonObject saved = QJsonDocument::fromJson(meta.readAll()).object();
+        if (saved.value("url").toString() == urlText) {
+            validator = saved.value("validator").toString().toLatin1();
+        }
+    }
+    // Created the normal way, the file gets the mode the user's settings give
+    // new files, and keeps it through the final rename.
+    if (!partFile.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        error = "无法创建临时文件 " + partFile.fileName() + ": " + partFile.errorString();
+        return false;
+    }
+    received = partFile.size();
+    if (validator.isEmpty() && received > 0 && !restartPartial()) {
+        error = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool HttpDownload::restartPartial() {
+    validator.clear();
+    received = 0;
+    QFile::remove(metaFilename);
+    return partFile.resize(0);
+}
+
+bool HttpDownload::writeMeta() {
+    if (validator.isEmpty()) return !QFile::exists(metaFilename) || QFile::remove(metaFilename);
+    QFile meta(metaFilename);
+    const QByteArray json =
+        QJsonDocument(QJsonObject{{"url", urlText}, {"validator", QString::fromLatin1(validator)}})
+            .toJson(QJsonDocument::Compact);
+    return meta.open(QIODevice::WriteOnly | QIODevice::Truncate) && meta.write(json) == json.size();
+}
+
+void HttpDownload::request(const QUrl& target) {
+    currentUrl = target;
+    bodyDecided = false;
+    bodyAccepted = false;
+    stalled = false;
+    QNetworkRequest request(target);
+    // Redirects are followed here, so that each target is asked once and a
+    // refused one is reported for what it is.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
+                         QNetworkRequest::ManualRedirectPolicy);
     // Qt would otherwise ask for gzip and inflate silently, and the received
     // length could no longer be checked against "Content-Length".
     request.setRawHeader("Accept-Encoding", "identity");
     request.setHeader(QNetworkRequest::UserAgentHeader, "pvl_downloader");
+    if (received > 0) {
+        // The server sends the rest only while its file is the one the partial
+        // file began with, and the whole file otherwise.
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(received) + '-');
+        request.setRawHeader("If-Range", validator);
+    }
     reply = manager.get(request);
     // Without a limit Qt reads the whole body into memory ahead of the file
     // writes; a bounded buffer keeps memory flat and the transfer faster.
@@ -75,19 +170,56 @@ void HttpDownload::start() {
     connect(reply, &QNetworkReply::readyRead, this, &HttpDownload::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &HttpDownload::onFinished);
     stallTimer.start();
-    sinceProgress.start();
+}
+
+bool HttpDownload::acceptBody() {
+    if (bodyDecided) return bodyAccepted;
+    bodyDecided = true;
+    const int status = httpStatus(reply);
+    if (status == 206 && received > 0) {
+        qint64 first = -1;
+        qint64 whole = -1;
+        if (parseContentRange(reply->rawHeader("Content-Range"), first, whole) &&
+            first == received) {
+            total = whole;
+            bodyAccepted = true;
+        } else {
+            abortStatus = "RANGE";
+        }
+        return bodyAccepted;
+    }
+    if (status != 200) return false;
+    // The whole file: the server ignores ranges, or its file has changed.
+    if (received > 0 && !restartPartial()) {
+        abortStatus = "FILE_ERROR";
+        abortMessage = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
+        return false;
+    }
+    const QByteArray etag = reply->rawHeader("ETag");
+    // "If-Range" takes only a strong entity tag.
+    validator =
+        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+    if (!writeMeta()) {
+        abortStatus = "FILE_ERROR";
+        abortMessage = "无法写入文件 " + metaFilename;
+        return false;
+    }
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    total = length.isValid() ? length.toLongLong() : -1;
+    bodyAccepted = true;
+    return true;
 }
 
 void HttpDownload::onReadyRead() {
     stallTimer.start();
     const QByteArray data = reply->readAll();
     // Error pages and redirect bodies are not the file.
-    const int status = httpStatus(reply);
-    if (status < 200 || status > 299 || !abortStatus.isEmpty()) return;
-    if (total < 0) {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid()) total = length.toLongLong();
+    if (!abortStatus.isEmpty() || !acceptBody()) {
+        if (!abortStatus.isEmpty()) reply->abort();
+        return;
     }
+    if (data.isEmpty()) return;
+    wroteThisRun = true;
     if (partFile.write(data) != data.size()) {
         abortStatus = "FILE_ERROR";
         abortMessage = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
@@ -99,56 +231,129 @@ void HttpDownload::onReadyRead() {
 }
 
 void HttpDownload::onStalled() {
-    abortStatus = "NETWORK_ERROR";
-    abortMessage =
-        QString("下载超时, %1 秒内没有收到数据: %2").arg(kStallTimeoutMs / 1000).arg(urlText);
+    stalled = true;
     reply->abort();
 }
 
 void HttpDownload::onFinished() {
     stallTimer.stop();
     if (abortStatus.isEmpty() && reply->error() == QNetworkReply::NoError) onReadyRead();
+    reply->deleteLater();
+    const int status = httpStatus(reply);
+    const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorString = reply->errorString();
+    const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    reply = nullptr;
+
+    if (abortStatus == "RANGE") {
+        // A range that does not continue the partial file: start afresh.
+        abortStatus.clear();
+        if (!restartPartial()) {
+            fail("FILE_ERROR",
+                 "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
+            return;
+        }
+        retry("HTTP_ERROR", "下载失败, 服务器返回的范围不符: " + currentUrl.toString());
+        return;
+    }
     if (!abortStatus.isEmpty()) {
         fail(abortStatus, abortMessage);
         return;
     }
-    const int status = httpStatus(reply);
-    const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-    if (status >= 300 || (reply->error() == QNetworkReply::NoError && status < 200)) {
+    if (stalled) {
+        retry("NETWORK_ERROR", QString("下载超时, %1 秒内没有收到数据: %2")
+                                   .arg(kStallTimeoutMs / 1000)
+                                   .arg(currentUrl.toString()));
+        return;
+    }
+    if (isRedirect(status) && location.isValid()) {
+        follow(location);
+        return;
+    }
+    if (status == 416 && received > 0) {
+        // The partial file is no prefix of the server's file any more.
+        if (!restartPartial()) {
+            fail("FILE_ERROR",
+                 "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
+            return;
+        }
+        request(url);
+        return;
+    }
+    if (isTransient(status, error) ||
+        (error == QNetworkReply::NoError && total >= 0 && received != total)) {
+        const QString message =
+            status >= 300
+                ? QString("下载失败, HTTP状态 %1 %2: %3").arg(status).arg(reason).arg(urlText)
+            : error != QNetworkReply::NoError
+                ? "下载失败, 网络错误: " + errorString
+                : QString("下载不完整, 收到 %1 字节, 应为 %2 字节: %3")
+                      .arg(received)
+                      .arg(total)
+                      .arg(urlText);
+        retry(status >= 300 ? "HTTP_ERROR" : "NETWORK_ERROR", message);
+        return;
+    }
+    if (status >= 300 || (error == QNetworkReply::NoError && status < 200)) {
         fail("HTTP_ERROR",
              QString("下载失败, HTTP状态 %1 %2: %3").arg(status).arg(reason).arg(urlText));
         return;
     }
-    if (reply->error() != QNetworkReply::NoError) {
-        fail("NETWORK_ERROR", "下载失败, 网络错误: " + reply->errorString());
+    if (error != QNetworkReply::NoError) {
+        fail("NETWORK_ERROR", "下载失败, 网络错误: " + errorString);
         return;
     }
-    if (total >= 0 && received != total) {
-        fail("NETWORK_ERROR", QString("下载不完整, 收到 %1 字节, 应为 %2 字节: %3")
-                                  .arg(received)
-                                  .arg(total)
-                                  .arg(urlText));
-        return;
-    }
-    QString error;
-    if (!commit(error)) {
-        fail("FILE_ERROR", error);
+    QString commitError;
+    if (!commit(commitError)) {
+        fail("FILE_ERROR", commitError);
         return;
     }
     reportProgress(true);
     succeed();
 }
 
+void HttpDownload::follow(const QUrl& location) {
+    const QUrl next = currentUrl.resolved(location);
+    const QString scheme = next.scheme().toLower();
+    if (++redirects > kMaxRedirects) {
+        fail("HTTP_ERROR",
+             QString("下载失败, 重定向超过 %1 次: %2").arg(kMaxRedirects).arg(urlText));
+        return;
+    }
+    if (currentUrl.scheme().toLower() == "https" && scheme == "http") {
+        fail("HTTP_ERROR", "下载失败, 拒绝从 HTTPS 重定向到 HTTP: " + next.toString());
+        return;
+    }
+    if (scheme != "http" && scheme != "https") {
+        fail("HTTP_ERROR", "下载失败, 无效的重定向地址: " + next.toString());
+        return;
+    }
+    request(next);
+}
+
+void HttpDownload::retry(const QString& status, const QString& message) {
+    if (attempt >= kAttempts) {
+        fail(status, message);
+        return;
+    }
+    const int delayMs = kFirstRetryDelayMs << (attempt - 1);
+    ++attempt;
+    redirects = 0;
+    // Without a validator what has arrived cannot be continued.
+    if (validator.isEmpty() && received > 0 && !restartPartial()) {
+        fail("FILE_ERROR", "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
+        return;
+    }
+    QTimer::singleShot(delayMs, this, [this] { request(url); });
+}
+
 bool HttpDownload::commit(QString& error) {
-    if (!partFile.flush()) {
-        error = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
+    QString syncError;
+    if (!FileSync::toDisk(partFile, syncError)) {
+        error = "写入文件失败 " + partFile.fileName() + ": " + syncError;
         return false;
     }
-    // A temporary file is private to its owner; the result should look like any
-    // other file the user saves.
-    partFile.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                            QFileDevice::ReadUser | QFileDevice::WriteUser |
-                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
     partFile.close();
     // One rename that replaces an existing file in the same step (QFile::rename
     // refuses to), so that the old file stays until the new one takes its place.
@@ -160,7 +365,7 @@ bool HttpDownload::commit(QString& error) {
                 QString::fromLocal8Bit(renameError.message().c_str());
         return false;
     }
-    partFile.setAutoRemove(false);
+    QFile::remove(metaFilename);
     return true;
 }
 
@@ -180,8 +385,15 @@ void HttpDownload::reportProgress(bool force) {
 void HttpDownload::fail(const QString& status, const QString& message) {
     if (done) return;
     done = true;
+    stallTimer.stop();
     if (partFile.isOpen()) partFile.close();
-    partFile.remove();
+    // What arrived in this run stays for the next run to continue, when the
+    // server allows that; an older partial file, or one that cannot be
+    // continued, goes.
+    if (!metaFilename.isEmpty() && (!wroteThisRun || validator.isEmpty())) {
+        partFile.remove();
+        QFile::remove(metaFilename);
+    }
     messages.failure(status, message);
     emit finished();
 }

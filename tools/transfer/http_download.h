@@ -1,23 +1,30 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <QUrl>
 
 class MessageWriter;
 class QNetworkReply;
 
-// One GET of a URL into a file. The body goes to a temporary file beside the
-// target, which takes the target's name only once the whole body has arrived,
+// One GET of a URL into a file. The body goes to "<target>.part" beside the
+// target, which takes the target's name only once the whole body is on disk,
 // so a failed or cut download never leaves a partial file under that name.
+// "<target>.part.meta" records the URL and the server's validator (entity tag
+// or modification time): a later run for the same URL continues the partial
+// file with a range request, which the server answers in full instead when its
+// file has changed. Dropped connections and 502/503/504 are tried again, up
+// to kAttempts in all, each continuing what has arrived.
 class HttpDownload : public QObject {
     Q_OBJECT
 
 public:
+    static constexpr int kAttempts = 4;
+
     HttpDownload(QString url, QString saveFilename, MessageWriter& messages);
 
     // Starts the transfer; finished() follows once the result has been written.
@@ -28,24 +35,45 @@ signals:
     void finished();
 
 private:
+    bool openPartial(QString& error);
+    bool restartPartial();
+    bool writeMeta();
+    void request(const QUrl& url);
+    bool acceptBody();
     void onReadyRead();
     void onFinished();
     void onStalled();
-    void reportProgress(bool force);
+    void follow(const QUrl& location);
+    void retry(const QString& status, const QString& message);
     bool commit(QString& error);
+    void reportProgress(bool force);
     void fail(const QString& status, const QString& message);
     void succeed();
 
     QString urlText;
+    QUrl url;
+    QUrl currentUrl;
     QString saveFilename;
+    QString metaFilename;
     MessageWriter& messages;
     QNetworkAccessManager manager;
     QNetworkReply* reply = nullptr;
-    QTemporaryFile partFile;
+    QFile partFile;
     QTimer stallTimer;
     QElapsedTimer sinceProgress;
+    // The "If-Range" value for the partial file's bytes; empty when the server
+    // gave none, and then a partial file cannot be continued.
+    QByteArray validator;
     qint64 received = 0;
     qint64 total = -1;
+    int attempt = 1;
+    int redirects = 0;
+    // Whether the body of the current reply belongs in the file; decided once
+    // its headers are in.
+    bool bodyDecided = false;
+    bool bodyAccepted = false;
+    bool stalled = false;
+    bool wroteThisRun = false;
     QString abortStatus;
     QString abortMessage;
     bool done = false;

@@ -6,9 +6,10 @@ namespace {
 
 // Longest line written in one piece; the stream buffer is made larger than this.
 const int kMaxLineBytes = 16 * 1024;
-// A failure message must reach the runner in a read of its own, or its text is
-// lost; a pause after the previous message keeps the two reads apart.
-const qint64 kGapBeforeFailureMs = 100;
+// A result must reach the runner in a read of its own: merged into one read
+// with the progress before it, a failure's text and that last progress are
+// lost. A pause after the previous message keeps the two reads apart.
+const qint64 kGapBeforeResultMs = 100;
 
 }  // namespace
 
@@ -25,12 +26,13 @@ void MessageWriter::progress(const QStringList& fields) {
     write(line.toUtf8() + '\n');
 }
 
-void MessageWriter::success() { write("RESULT SUCCESS\n"); }
+void MessageWriter::success() {
+    pauseBeforeResult();
+    write("RESULT SUCCESS\n");
+}
 
 void MessageWriter::failure(const QString& status, const QString& message) {
-    if (sinceLastWrite.isValid() && sinceLastWrite.elapsed() < kGapBeforeFailureMs) {
-        QThread::msleep(static_cast<unsigned long>(kGapBeforeFailureMs - sinceLastWrite.elapsed()));
-    }
+    pauseBeforeResult();
     QString text = message.simplified();
     if (text.isEmpty()) text = "未知错误";
     // The runner counts "RESULT SUCCESS" anywhere in the output as success, and the
@@ -40,6 +42,12 @@ void MessageWriter::failure(const QString& status, const QString& message) {
     // "SUCCESS" would read as success to the runner.
     if (word.isEmpty() || word == "SUCCESS") word = "ERROR";
     write(("RESULT " + word + ' ' + text).toUtf8() + '\n');
+}
+
+void MessageWriter::pauseBeforeResult() {
+    if (sinceLastWrite.isValid() && sinceLastWrite.elapsed() < kGapBeforeResultMs) {
+        QThread::msleep(static_cast<unsigned long>(kGapBeforeResultMs - sinceLastWrite.elapsed()));
+    }
 }
 
 void MessageWriter::write(QByteArray line) {

@@ -9,6 +9,7 @@
 
 // Writes the tools' "PROGRESS" and "RESULT" messages, each as one line in one
 // write, flushed at once: the runner takes every read as one whole message.
+// A result follows the message before it by at least 100 ms.
 class MessageWriter {
 public:
     explicit MessageWriter(std::FILE* out = stdout);
@@ -21,6 +22,7 @@ public:
     void failure(const QString& status, const QString& message);
 
 private:
+    void pauseBeforeResult();
     void write(QByteArray line);
 
     std::FILE* out;

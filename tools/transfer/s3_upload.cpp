@@ -1,5 +1,6 @@
 #include "s3_upload.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QNetworkRequest>
@@ -9,6 +10,7 @@
 #include <algorithm>
 
 #include "message_writer.h"
+#include "verbatim_network_manager.h"
 
 namespace {
 
@@ -17,8 +19,9 @@ const int kRetryDelayMs = 500;
 const int kMaxParts = 10000;
 const int kMaxPoolSize = 16;
 const int kProgressIntervalMs = 200;
-// A transfer that moves no byte for this long is given up.
-const int kStallTimeoutMs = 60 * 1000;
+// Qt's limit of connections per host for one QNetworkAccessManager.
+const int kConnectionsPerManager = 6;
+const qint64 kReadChunkBytes = 1024 * 1024;
 
 // Reads <Code> and <Message> of an S3 <Error> document. False when `body` is none.
 bool parseS3Error(const QByteArray& body, QString& code, QString& message) {
@@ -99,9 +102,11 @@ S3Upload::S3Upload(UploadJob job, MessageWriter& messages)
       signer(this->job.accessKey, this->job.secretKey,
              this->job.region.isEmpty() ? QString("us-east-1") : this->job.region) {
     this->job.poolSize = std::max(1, std::min(this->job.poolSize, kMaxPoolSize));
-    stallTimer.setSingleShot(true);
-    stallTimer.setInterval(kStallTimeoutMs);
-    connect(&stallTimer, &QTimer::timeout, this, &S3Upload::onStalled);
+    const int managerCount =
+        (this->job.poolSize + kConnectionsPerManager - 1) / kConnectionsPerManager;
+    for (int i = 0; i < managerCount; ++i) {
+        managers.push_back(std::make_unique<VerbatimNetworkManager>());
+    }
 }
 
 void S3Upload::start() {
@@ -205,6 +210,9 @@ void S3Upload::send(Call call) {
                                                      {"x-amz-date", amzDate}};
 
     QNetworkRequest request(url);
+    // The path goes out as signed, "." and ".." segments included.
+    request.setAttribute(VerbatimNetworkManager::kRequestTargetAttribute,
+                         target.encodedPath + wireQuery);
     // Qt would add the port even where it is the scheme's default; the signed
     // value must be the one sent.
     request.setRawHeader("Host", target.hostHeader);
@@ -215,6 +223,7 @@ void S3Upload::send(Call call) {
                                               signedHeaders, call.payloadHash, now));
     for (const auto& header : call.headers) request.setRawHeader(header.first, header.second);
 
+    QNetworkAccessManager& manager = leastBusyManager();
     QNetworkReply* reply = nullptr;
     if (call.method == "PUT") {
         reply = manager.put(request, call.body);
@@ -224,13 +233,40 @@ void S3Upload::send(Call call) {
         reply = manager.sendCustomRequest(request, call.method);
     }
     active.insert(reply);
+    // Each request has its own limit: one stuck request is noticed while
+    // others move, and only it is dropped and sent again.
+    auto* stallTimer = new QTimer(reply);
+    stallTimer->setSingleShot(true);
+    stallTimer->setInterval(job.stallTimeoutMs);
+    connect(stallTimer, &QTimer::timeout, reply, [reply] {
+        reply->setProperty("stalled", true);
+        reply->abort();
+    });
     const int partNumber = call.partNumber;
     connect(reply, &QNetworkReply::uploadProgress, this,
-            [this, partNumber](qint64 sent, qint64) { onUploadProgress(partNumber, sent); });
-    connect(reply, &QNetworkReply::downloadProgress, this, [this] { stallTimer.start(); });
+            [this, partNumber, stallTimer](qint64 sent, qint64) {
+                stallTimer->start();
+                onUploadProgress(partNumber, sent);
+            });
+    connect(reply, &QNetworkReply::downloadProgress, stallTimer,
+            static_cast<void (QTimer::*)()>(&QTimer::start));
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, call] { onReplyFinished(reply, call); });
-    stallTimer.start();
+    stallTimer->start();
+}
+
+QNetworkAccessManager& S3Upload::leastBusyManager() {
+    QNetworkAccessManager* best = nullptr;
+    int bestLoad = 0;
+    for (const auto& manager : managers) {
+        int load = 0;
+        for (const QNetworkReply* reply : active) load += reply->manager() == manager.get();
+        if (!best || load < bestLoad) {
+            best = manager.get();
+            bestLoad = load;
+        }
+    }
+    return *best;
 }
 
 void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
@@ -244,8 +280,22 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     response.errorString = reply->errorString();
     response.body = reply->readAll();
     response.etag = reply->rawHeader("ETag");
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid()) response.contentLength = length.toLongLong();
+    response.stalled = reply->property("stalled").toBool();
+    if (response.stalled) {
+        response.errorString = QString("上传超时, %1 秒内没有进展").arg(job.stallTimeoutMs / 1000);
+    }
 
-    const bool transient = response.status >= 500 || response.status == 429 ||
+    // S3 answers "400 RequestTimeout" when the body came too slowly: the next
+    // attempt may well be quicker.
+    QString code;
+    QString message;
+    const bool requestTimeout = response.status == 400 &&
+                                parseS3Error(response.body, code, message) &&
+                                code == "RequestTimeout";
+    const bool transient = response.status >= 500 || response.status == 429 || requestTimeout ||
+                           response.stalled ||
                            (response.status == 0 && response.error != QNetworkReply::NoError &&
                             response.error != QNetworkReply::OperationCanceledError);
     if (transient && call.retry && call.attempt < kAttempts) {
@@ -261,19 +311,9 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
 }
 
 void S3Upload::onUploadProgress(int partNumber, qint64 sent) {
-    stallTimer.start();
     if (failing) return;
     sentByPart[partNumber] = sent;
     reportProgress(false);
-}
-
-void S3Upload::onStalled() {
-    if (!failing) {
-        fail("NETWORK_ERROR", QString("上传超时, %1 秒内没有进展").arg(kStallTimeoutMs / 1000));
-        return;
-    }
-    // Even the abort of the multipart upload hangs: give up on it too.
-    for (QNetworkReply* reply : active.values()) reply->abort();
 }
 
 void S3Upload::putWhole() {
@@ -378,15 +418,59 @@ void S3Upload::complete() {
         // The store may answer 200 and still report an error in the body.
         QString code;
         QString message;
-        if (response.status / 100 != 2 || parseS3Error(response.body, code, message)) {
-            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
-                 "完成分片上传失败, " + describe(response.status, response.error,
-                                                 response.errorString, response.body));
+        const bool s3Error = parseS3Error(response.body, code, message);
+        if (response.status / 100 != 2 || s3Error) {
+            const QString failure =
+                "完成分片上传失败, " +
+                describe(response.status, response.error, response.errorString, response.body);
+            // The answer to an earlier attempt may have been lost after the
+            // store had put the object together.
+            if (code == "NoSuchUpload") {
+                confirmCompleted(failure);
+                return;
+            }
+            fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR", failure);
             return;
         }
         succeed();
     };
     send(call);
+}
+
+void S3Upload::confirmCompleted(const QString& failure) {
+    Call call;
+    call.method = "HEAD";
+    call.handler = [this, failure](const Response& response) {
+        // S3's entity tag of a multipart object: the MD5 of the parts' MD5s and
+        // the part count. Stores that hash the assembled object give its MD5.
+        QByteArray digests;
+        for (const QByteArray& etag : etags) {
+            digests += QByteArray::fromHex(QByteArray(etag).replace('"', ""));
+        }
+        const QByteArray multipart =
+            QCryptographicHash::hash(digests, QCryptographicHash::Md5).toHex() + '-' +
+            QByteArray::number(partCount);
+        const QByteArray etag = QByteArray(response.etag).replace('"', "").toLower();
+        if (response.status == 200 && response.contentLength == fileSize &&
+            (etag == multipart || etag == wholeFileMd5())) {
+            succeed();
+            return;
+        }
+        fail("HTTP_ERROR", failure);
+    };
+    send(call);
+}
+
+QByteArray S3Upload::wholeFileMd5() {
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    if (!file.seek(0)) return QByteArray();
+    for (qint64 left = fileSize; left > 0;) {
+        const QByteArray chunk = file.read(std::min(left, kReadChunkBytes));
+        if (chunk.isEmpty()) return QByteArray();
+        md5.addData(chunk);
+        left -= chunk.size();
+    }
+    return md5.result().toHex();
 }
 
 void S3Upload::reportProgress(bool force) {
@@ -431,7 +515,6 @@ void S3Upload::fail(const QString& status, const QString& message) {
 void S3Upload::finishFailure() {
     if (done) return;
     done = true;
-    stallTimer.stop();
     messages.failure(failureStatus, failureMessage);
     emit finished();
 }
@@ -440,7 +523,6 @@ void S3Upload::succeed() {
     if (done || failing) return;
     done = true;
     ok = true;
-    stallTimer.stop();
     reportedBytes = fileSize;
     reportProgress(true);
     messages.success();

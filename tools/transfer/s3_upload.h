@@ -15,6 +15,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "aws_signer.h"
 
@@ -34,6 +36,8 @@ struct UploadJob {
     bool disableSsl = false;
     bool forcePathStyle = false;
     int poolSize = 1;
+    // A request that moves no byte for this long is dropped and tried again.
+    int stallTimeoutMs = 60 * 1000;
 
     static UploadJob fromJson(const QJsonObject& job);
 };
@@ -45,17 +49,19 @@ struct S3Target {
     QByteArray encodedPath;  // percent-encoded; "/bucket/key" in path style
 
     // False with a message for a missing or malformed bucket, key or endpoint.
+    // The key is kept as given, "." and ".." segments included.
     static bool resolve(const UploadJob& job, S3Target& target, QString& error);
 };
 
 // One PUT of a local file to an S3-compatible store, signed with Signature
 // Version 4. Files larger than one part go up as a multipart upload with up to
-// `poolSize` parts in flight; a multipart upload that fails is aborted.
+// `poolSize` parts in flight, each read only when it is sent; a multipart
+// upload that fails is aborted.
 class S3Upload : public QObject {
     Q_OBJECT
 
 public:
-    static const qint64 kPartSize = 8 * 1024 * 1024;
+    static constexpr qint64 kPartSize = 8 * 1024 * 1024;
 
     S3Upload(UploadJob job, MessageWriter& messages);
 
@@ -73,6 +79,8 @@ private:
         QString errorString;
         QByteArray body;
         QByteArray etag;
+        qint64 contentLength = -1;
+        bool stalled = false;
     };
     using Handler = std::function<void(const Response&)>;
     struct Call {
@@ -83,7 +91,8 @@ private:
         QList<QPair<QByteArray, QByteArray>> headers;
         int partNumber = 0;
         int attempt = 1;
-        // Transient failures (network, 5xx) are tried again, up to kAttempts.
+        // Transient failures (network, stalls, 5xx, 429, RequestTimeout) are
+        // tried again, up to kAttempts.
         bool retry = true;
         // Runs even while the upload is failing (the abort of a multipart upload).
         bool whileFailing = false;
@@ -94,13 +103,15 @@ private:
     void send(Call call);
     void onReplyFinished(QNetworkReply* reply, const Call& call);
     void onUploadProgress(int partNumber, qint64 sent);
-    void onStalled();
+    QNetworkAccessManager& leastBusyManager();
 
     void putWhole();
     void initiate();
     void schedule();
     void putPart(int partNumber);
     void complete();
+    void confirmCompleted(const QString& failure);
+    QByteArray wholeFileMd5();
 
     void reportProgress(bool force);
     void fail(const QString& status, const QString& message);
@@ -110,7 +121,9 @@ private:
     UploadJob job;
     MessageWriter& messages;
     AwsSigner signer;
-    QNetworkAccessManager manager;
+    // Qt opens at most 6 connections per host and manager: enough managers
+    // for `poolSize` requests at once.
+    std::vector<std::unique_ptr<QNetworkAccessManager>> managers;
     QFile file;
     qint64 fileSize = 0;
     qint64 partSize = kPartSize;
@@ -127,7 +140,6 @@ private:
     qint64 reportedBytes = 0;
 
     QSet<QNetworkReply*> active;
-    QTimer stallTimer;
     QElapsedTimer sinceProgress;
     bool failing = false;
     bool done = false;

@@ -1,0 +1,393 @@
+#include "verbatim_http_reply.h"
+
+#include <QIODevice>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#if QT_CONFIG(ssl)
+#include <QSslSocket>
+#endif
+
+#include <algorithm>
+
+namespace {
+
+// Body bytes handed to the socket ahead of what it has sent: enough to keep
+// the connection busy, little enough that upload progress means bytes sent.
+const qint64 kSendWindow = 256 * 1024;
+const qint64 kReadChunk = 64 * 1024;
+
+QByteArray verbOf(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
+    switch (operation) {
+        case QNetworkAccessManager::HeadOperation:
+            return "HEAD";
+        case QNetworkAccessManager::GetOperation:
+            return "GET";
+        case QNetworkAccessManager::PutOperation:
+            return "PUT";
+        case QNetworkAccessManager::PostOperation:
+            return "POST";
+        case QNetworkAccessManager::DeleteOperation:
+            return "DELETE";
+        default:
+            return request.attribute(QNetworkRequest::CustomVerbAttribute).toByteArray();
+    }
+}
+
+// The error Qt's own HTTP stack gives a reply with this status.
+QNetworkReply::NetworkError errorOfStatus(int status) {
+    switch (status) {
+        case 400:
+        case 418:
+            return QNetworkReply::ProtocolInvalidOperationError;
+        case 401:
+            return QNetworkReply::AuthenticationRequiredError;
+        case 403:
+            return QNetworkReply::ContentAccessDenied;
+        case 404:
+            return QNetworkReply::ContentNotFoundError;
+        case 405:
+            return QNetworkReply::ContentOperationNotPermittedError;
+        case 407:
+            return QNetworkReply::ProxyAuthenticationRequiredError;
+        case 409:
+            return QNetworkReply::ContentConflictError;
+        case 410:
+            return QNetworkReply::ContentGoneError;
+        case 500:
+            return QNetworkReply::InternalServerError;
+        case 501:
+            return QNetworkReply::OperationNotImplementedError;
+        case 503:
+            return QNetworkReply::ServiceUnavailableError;
+        default:
+            return status > 500 ? QNetworkReply::UnknownServerError
+                                : QNetworkReply::UnknownContentError;
+    }
+}
+
+QNetworkReply::NetworkError errorOfSocket(QAbstractSocket::SocketError error) {
+    switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return QNetworkReply::ConnectionRefusedError;
+        case QAbstractSocket::RemoteHostClosedError:
+            return QNetworkReply::RemoteHostClosedError;
+        case QAbstractSocket::HostNotFoundError:
+            return QNetworkReply::HostNotFoundError;
+        case QAbstractSocket::SocketTimeoutError:
+            return QNetworkReply::TimeoutError;
+        case QAbstractSocket::SslHandshakeFailedError:
+            return QNetworkReply::SslHandshakeFailedError;
+        default:
+            return QNetworkReply::UnknownNetworkError;
+    }
+}
+
+}  // namespace
+
+VerbatimHttpReply::VerbatimHttpReply(QNetworkAccessManager::Operation operation,
+                                     const QNetworkRequest& request, QIODevice* outgoing,
+                                     QByteArray requestTarget, QObject* parent)
+    : QNetworkReply(parent),
+      verb(verbOf(operation, request)),
+      requestTarget(std::move(requestTarget)),
+      outgoing(outgoing) {
+    setRequest(request);
+    setOperation(operation);
+    setUrl(request.url());
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    if (outgoing) {
+        bodySize = outgoing->isSequential()
+                       ? request.header(QNetworkRequest::ContentLengthHeader).toLongLong()
+                       : outgoing->size() - outgoing->pos();
+    } else if (verb == "PUT" || verb == "POST") {
+        bodySize = 0;
+    }
+    // Failures, like answers, arrive from the event loop, after the caller has
+    // connected to the reply.
+    QTimer::singleShot(0, this, &VerbatimHttpReply::connectSocket);
+}
+
+VerbatimHttpReply::~VerbatimHttpReply() {
+    if (socket) socket->disconnect(this);
+}
+
+void VerbatimHttpReply::connectSocket() {
+    if (stage == Stage::Done) return;
+    const QUrl target = url();
+    const QString scheme = target.scheme().toLower();
+    if ((scheme != "http" && scheme != "https") || target.host().isEmpty() || verb.isEmpty()) {
+        failWith(ProtocolUnknownError, "无法发送请求: " + target.toString());
+        return;
+    }
+    const bool secure = scheme == "https";
+    const quint16 port = static_cast<quint16>(target.port(secure ? 443 : 80));
+    if (secure) {
+#if QT_CONFIG(ssl)
+        if (QSslSocket::supportsSsl()) {
+            auto* ssl = new QSslSocket;
+            socket.reset(ssl);
+            ssl->setSslConfiguration(request().sslConfiguration());
+            connect(ssl, &QSslSocket::encrypted, this, &VerbatimHttpReply::sendHead);
+            connect(ssl, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this,
+                    [this](const QList<QSslError>& errors) {
+                        QStringList texts;
+                        for (const QSslError& error : errors) texts.append(error.errorString());
+                        failWith(SslHandshakeFailedError, texts.join("; "));
+                    });
+        }
+#endif
+        if (!socket) {
+            failWith(ProtocolUnknownError,
+                     "这个程序的 Qt 没有 SSL 支持, 无法发送 HTTPS 请求: " + target.toString());
+            return;
+        }
+    } else {
+        socket = std::make_unique<QTcpSocket>();
+        connect(socket.get(), &QTcpSocket::connected, this, &VerbatimHttpReply::sendHead);
+    }
+    connect(socket.get(), &QTcpSocket::readyRead, this, &VerbatimHttpReply::onReadyRead);
+    connect(socket.get(), &QTcpSocket::disconnected, this, &VerbatimHttpReply::onDisconnected);
+    connect(socket.get(), &QTcpSocket::bytesWritten, this, [this](qint64 written) {
+        const qint64 head = std::min(written, headBytesLeft);
+        headBytesLeft -= head;
+        if (written > head) {
+            bodySent += written - head;
+            emit uploadProgress(bodySent, bodySize);
+        }
+        sendBody();
+    });
+    connect(socket.get(), &QTcpSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) {
+                if (error == QAbstractSocket::RemoteHostClosedError) {
+                    onDisconnected();
+                } else {
+                    failWith(errorOfSocket(error), socket->errorString());
+                }
+            });
+#if QT_CONFIG(ssl)
+    if (auto* ssl = qobject_cast<QSslSocket*>(socket.get())) {
+        ssl->connectToHostEncrypted(target.host(), port);
+        return;
+    }
+#endif
+    socket->connectToHost(target.host(), port);
+}
+
+void VerbatimHttpReply::sendHead() {
+    if (stage != Stage::Connecting) return;
+    stage = Stage::Head;
+    const QNetworkRequest sent = request();
+    QByteArray head = verb + ' ' + requestTarget + " HTTP/1.1\r\n";
+    QByteArray host = sent.rawHeader("Host");
+    if (host.isEmpty()) {
+        const QUrl target = url();
+        host = target.host(QUrl::FullyEncoded).toLatin1();
+        if (host.contains(':')) host = '[' + host + ']';
+        if (target.port() != -1) host += ':' + QByteArray::number(target.port());
+    }
+    head += "Host: " + host + "\r\n";
+    for (const QByteArray& name : sent.rawHeaderList()) {
+        const QByteArray lower = name.toLower();
+        if (lower == "host" || lower == "content-length" || lower == "connection") continue;
+        head += name + ": " + sent.rawHeader(name) + "\r\n";
+    }
+    if (bodySize >= 0) head += "Content-Length: " + QByteArray::number(bodySize) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    headBytesLeft = head.size();
+    socket->write(head);
+    sendBody();
+}
+
+void VerbatimHttpReply::sendBody() {
+    if (stage == Stage::Done || !outgoing) return;
+    while (bodyRead < bodySize && socket->bytesToWrite() < kSendWindow) {
+        const QByteArray chunk = outgoing->read(std::min(kReadChunk, bodySize - bodyRead));
+        if (chunk.isEmpty()) {
+            failWith(UnknownContentError, "读取请求的内容失败: " + outgoing->errorString());
+            return;
+        }
+        bodyRead += chunk.size();
+        socket->write(chunk);
+    }
+}
+
+void VerbatimHttpReply::onReadyRead() {
+    if (stage == Stage::Done) return;
+    incoming += socket->readAll();
+    if (stage == Stage::Connecting || stage == Stage::Head) {
+        if (!parseHead()) return;
+    }
+    if (stage == Stage::Body) {
+        const qint64 take =
+            expected < 0 ? incoming.size() : std::min<qint64>(expected, incoming.size());
+        if (take > 0) {
+            deliver(incoming.left(static_cast<int>(take)));
+            incoming.remove(0, static_cast<int>(take));
+            if (expected > 0) expected -= take;
+        }
+        if (expected == 0) complete();
+    } else if (stage == Stage::Chunked) {
+        if (parseChunked()) complete();
+    }
+}
+
+// Reads the status line and headers once they are all there; skips interim
+// (1xx) answers. False while more is needed or after a failure.
+bool VerbatimHttpReply::parseHead() {
+    for (;;) {
+        const int end = incoming.indexOf("\r\n\r\n");
+        if (end < 0) return false;
+        const QList<QByteArray> lines = incoming.left(end).split('\n');
+        incoming.remove(0, end + 4);
+        const QList<QByteArray> status = lines.first().trimmed().split(' ');
+        bool numeric = false;
+        const int code = status.size() >= 2 ? status[1].toInt(&numeric) : 0;
+        if (!status.first().startsWith("HTTP/1.") || !numeric || code < 100 || code > 999) {
+            failWith(ProtocolFailure,
+                     "服务器的响应不是 HTTP: " + QString::fromLatin1(lines.first()));
+            return false;
+        }
+        if (code < 200) continue;
+
+        setAttribute(QNetworkRequest::HttpStatusCodeAttribute, code);
+        const int reasonStart = lines.first().indexOf(' ', lines.first().indexOf(' ') + 1);
+        const QByteArray reason =
+            reasonStart < 0 ? QByteArray() : lines.first().mid(reasonStart + 1).trimmed();
+        setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(reason));
+        bool chunked = false;
+        qint64 length = -1;
+        for (int i = 1; i < lines.size(); ++i) {
+            const int colon = lines[i].indexOf(':');
+            if (colon <= 0) continue;
+            const QByteArray name = lines[i].left(colon).trimmed();
+            const QByteArray value = lines[i].mid(colon + 1).trimmed();
+            const QByteArray lower = name.toLower();
+            if (lower == "transfer-encoding") chunked = value.toLower().contains("chunked");
+            if (lower == "content-length") length = value.toLongLong();
+            const QByteArray earlier = rawHeader(name);
+            setRawHeader(name, earlier.isEmpty() ? value : earlier + ", " + value);
+        }
+        emit metaDataChanged();
+        if (stage == Stage::Done) return false;  // aborted by a receiver
+
+        if (verb == "HEAD" || code == 204 || code == 304) {
+            expected = 0;
+            stage = Stage::Body;
+        } else if (chunked) {
+            stage = Stage::Chunked;
+        } else {
+            expected = length;
+            stage = Stage::Body;
+        }
+        return true;
+    }
+}
+
+// True once the last chunk and the trailers have arrived.
+bool VerbatimHttpReply::parseChunked() {
+    for (;;) {
+        if (stage == Stage::Done) return false;
+        if (chunkPart == ChunkPart::Data) {
+            const qint64 take = std::min<qint64>(chunkLeft, incoming.size());
+            if (take > 0) {
+                deliver(incoming.left(static_cast<int>(take)));
+                incoming.remove(0, static_cast<int>(take));
+                chunkLeft -= take;
+            }
+            if (chunkLeft > 0) return false;
+            chunkPart = ChunkPart::DataEnd;
+            continue;
+        }
+        const int end = incoming.indexOf("\r\n");
+        if (end < 0) return false;
+        const QByteArray line = incoming.left(end);
+        incoming.remove(0, end + 2);
+        if (chunkPart == ChunkPart::DataEnd) {
+            chunkPart = ChunkPart::SizeLine;
+        } else if (chunkPart == ChunkPart::Trailer) {
+            if (line.isEmpty()) return true;
+        } else {
+            bool ok = false;
+            chunkLeft = line.split(';').first().trimmed().toLongLong(&ok, 16);
+            if (!ok || chunkLeft < 0) {
+                failWith(ProtocolFailure, "服务器的分块编码无效");
+                return false;
+            }
+            chunkPart = chunkLeft == 0 ? ChunkPart::Trailer : ChunkPart::Data;
+        }
+    }
+}
+
+void VerbatimHttpReply::onDisconnected() {
+    if (stage == Stage::Done) return;
+    if (socket->bytesAvailable() > 0) onReadyRead();
+    if (stage == Stage::Done) return;
+    // Without a length the body ends with the connection.
+    if (stage == Stage::Body && expected < 0) {
+        complete();
+        return;
+    }
+    failWith(RemoteHostClosedError, stage == Stage::Connecting || stage == Stage::Head
+                                        ? "服务器没有响应就关闭了连接"
+                                        : "服务器在响应中途关闭了连接");
+}
+
+void VerbatimHttpReply::deliver(const QByteArray& data) {
+    readable += data;
+    received += data.size();
+    const QVariant length = header(QNetworkRequest::ContentLengthHeader);
+    emit readyRead();
+    emit downloadProgress(received, length.isValid() ? length.toLongLong() : -1);
+}
+
+void VerbatimHttpReply::complete() {
+    if (stage == Stage::Done) return;
+    const int status = attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        stage = Stage::Done;
+        setError(errorOfStatus(status),
+                 QString("Error transferring %1 - server replied: %2")
+                     .arg(url().toString(),
+                          attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+        emit errorOccurred(error());
+    }
+    finishNow();
+}
+
+void VerbatimHttpReply::failWith(NetworkError code, const QString& text) {
+    if (stage == Stage::Done) return;
+    stage = Stage::Done;
+    setError(code, text);
+    emit errorOccurred(code);
+    finishNow();
+}
+
+void VerbatimHttpReply::abort() {
+    if (stage == Stage::Done) return;
+    readable.clear();
+    failWith(OperationCanceledError, "Operation canceled");
+}
+
+void VerbatimHttpReply::finishNow() {
+    stage = Stage::Done;
+    if (socket) {
+        socket->disconnect(this);
+        socket->abort();
+    }
+    setFinished(true);
+    emit finished();
+}
+
+qint64 VerbatimHttpReply::bytesAvailable() const {
+    return readable.size() + QNetworkReply::bytesAvailable();
+}
+
+qint64 VerbatimHttpReply::readData(char* data, qint64 maxSize) {
+    const qint64 n = std::min<qint64>(maxSize, readable.size());
+    if (n == 0) return isFinished() ? -1 : 0;
+    std::copy(readable.constData(), readable.constData() + n, data);
+    readable.remove(0, static_cast<int>(n));
+    return n;
+}

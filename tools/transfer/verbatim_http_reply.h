@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+class QTcpSocket;
+
+// One HTTP/1.1 exchange on a connection of its own, with the request line
+// carrying `requestTarget` exactly as given. Qt's own HTTP stack resolves "."
+// and ".." segments of every path (after decoding "%2E"), which changes the
+// resource a signed request names; this reply sends the path untouched.
+//
+// Sends the request's raw headers (with "Host" from the URL where the request
+// has none, "Content-Length" for a body and "Connection: close") and the body
+// from `outgoing`, read as the socket takes it, emitting uploadProgress(); a
+// sequential `outgoing` needs the request's ContentLengthHeader.
+// Reads the status line, headers and a body framed by Content-Length, chunked
+// encoding or the end of the connection, emitting metaDataChanged(),
+// readyRead() and downloadProgress(). Sets HttpStatusCodeAttribute and the
+// same NetworkError as Qt for an HTTP error status, and ends with finished(),
+// also after abort(). No redirects, no compression, no proxy of its own.
+// HTTPS needs Qt built with SSL support; without it the reply fails with a
+// text that says so.
+class VerbatimHttpReply : public QNetworkReply {
+    Q_OBJECT
+
+public:
+    VerbatimHttpReply(QNetworkAccessManager::Operation operation, const QNetworkRequest& request,
+                      QIODevice* outgoing, QByteArray requestTarget, QObject* parent = nullptr);
+    ~VerbatimHttpReply() override;
+
+    void abort() override;
+    qint64 bytesAvailable() const override;
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override;
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    enum class Stage { Connecting, Head, Body, Chunked, Done };
+    enum class ChunkPart { SizeLine, Data, DataEnd, Trailer };
+
+    void connectSocket();
+    void sendHead();
+    void sendBody();
+    void onReadyRead();
+    bool parseHead();
+    bool parseChunked();
+    void onDisconnected();
+    void deliver(const QByteArray& data);
+    void complete();
+    void failWith(NetworkError code, const QString& text);
+    void finishNow();
+
+    QByteArray verb;
+    QByteArray requestTarget;
+    QPointer<QIODevice> outgoing;
+    qint64 bodySize = -1;
+    qint64 bodyRead = 0;
+    qint64 bodySent = 0;
+    qint64 headBytesLeft = 0;
+
+    std::unique_ptr<QTcpSocket> socket;
+    Stage stage = Stage::Connecting;
+    QByteArray incoming;
+    QByteArray readable;
+    qint64 received = 0;
+    qint64 expected = -1;  // body bytes still to come; -1 until the connection ends
+    ChunkPart chunkPart = ChunkPart::SizeLine;
+    qint64 chunkLeft = 0;
+};

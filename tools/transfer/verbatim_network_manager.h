@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+
+// A QNetworkAccessManager that sends requests whose path has "." or ".."
+// segments (also written "%2E") with the path exactly as given, through
+// VerbatimHttpReply; every other request goes through Qt's own stack.
+class VerbatimNetworkManager : public QNetworkAccessManager {
+    Q_OBJECT
+
+public:
+    // A request attribute holding the request target (the encoded path and
+    // query) to send; without it the target is the URL's, fully encoded.
+    static const QNetworkRequest::Attribute kRequestTargetAttribute;
+
+    using QNetworkAccessManager::QNetworkAccessManager;
+
+    // The request target `request` is sent with.
+    static QByteArray requestTarget(const QNetworkRequest& request);
+    // True when the path of `requestTarget` has a segment that is "." or ".."
+    // once percent-decoded.
+    static bool hasDotSegments(const QByteArray& requestTarget);
+
+protected:
+    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
+                                 QIODevice* outgoing) override;
+};
