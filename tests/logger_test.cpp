@@ -55,7 +55,7 @@ protected:
             const int head = line.indexOf("] ");
             if (line.size() > 1 && QByteArray("IWEF").contains(line[0]) && head > 0 &&
                 !line.startsWith("Log line format")) {
-                out << line.mid(head + 2);
+                out << line.mid(head + 2).chopped(line.endsWith('\r') ? 1 : 0);  // Windows: CR LF
             }
         }
         return out;

@@ -50,8 +50,8 @@ TEST_F(SimpleFiles, ReadKeepsEverythingUpToTheFirstNul) {
     ASSERT_TRUE(Utils::readSimpleFile(path("sidecar dat"), error, content));
     EXPECT_EQ(content, "0123abcd\r\n ");  // raw bytes, no trimming, no newline translation
 
-    writeFile(path("nul"), QByteArray("版本\0after", 12));
-    ASSERT_TRUE(Utils::readSimpleFile(path("nul"), error, content));
+    writeFile(path("with nul"), QByteArray("版本\0after", 12));
+    ASSERT_TRUE(Utils::readSimpleFile(path("with nul"), error, content));
     EXPECT_EQ(content, "版本");
 
     writeFile(path("bad utf8"),
