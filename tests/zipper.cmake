@@ -8,8 +8,7 @@ else()
   find_program(seven_zip_program 7zz)
 endif()
 target_compile_definitions(zipper_test PRIVATE
-  SEVEN_ZIP="${seven_zip_program}" SCRIPTED_TOOL="$<TARGET_FILE:scripted_tool>"
-  PACED_TOOL="${CMAKE_CURRENT_LIST_DIR}/helpers/paced_tool.py")
+  SEVEN_ZIP="${seven_zip_program}" SCRIPTED_TOOL="$<TARGET_FILE:scripted_tool>")
 add_dependencies(zipper_test scripted_tool)
 if(WIN32)
   # Discovery would run the program under Wine while building: one entry per

@@ -4,6 +4,11 @@
 // step a line:
 //   out TEXT   writes TEXT to standard output      err TEXT   to standard error
 //   sleep MS   waits                               exit CODE  ends with CODE
+//   pace SECONDS PROGRAM   runs PROGRAM (a path, taken as written) with this
+//              tool's arguments to its end, standard error passed through, then
+//              hands on its standard output with every percentage going out on
+//              its own, spread evenly over SECONDS however fast the machine ran
+//              it, and ends with PROGRAM's exit code
 // TEXT is everything after the blank that follows the step's name, with the
 // escapes \n \r \t \b \\ and \NNN (octal, up to three digits) undone. A step
 // written "OP:step" runs only when OP is the first of the arguments a, t, u and x
@@ -11,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 #include <QThread>
 
@@ -49,6 +55,31 @@ QByteArray unescape(const QByteArray& text) {
 void write(FILE* stream, const QByteArray& bytes) {
     std::fwrite(bytes.constData(), 1, bytes.size(), stream);
     std::fflush(stream);
+}
+
+int pace(const QByteArray& step, const QStringList& arguments) {
+    const int blank = step.indexOf(' ');
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.start(QString::fromUtf8(step.mid(blank + 1)), arguments);
+    if (!tool.waitForFinished(-1)) return 126;
+    const QByteArray output = tool.readAllStandardOutput();
+    // Every piece but the last ends right after one percentage.
+    QList<QByteArray> pieces;
+    int start = 0;
+    for (int i = 1; i < output.size(); ++i) {
+        if (output[i] != '%' || output[i - 1] < '0' || output[i - 1] > '9') continue;
+        pieces << output.mid(start, i + 1 - start);
+        start = i + 1;
+    }
+    const int paced = pieces.size();
+    pieces << output.mid(start);
+    const double pause = paced > 1 ? step.left(blank).toDouble() * 1000 / (paced - 1) : 0;
+    for (int i = 0; i < pieces.size(); ++i) {
+        write(stdout, pieces[i]);
+        if (i + 1 < paced) QThread::msleep(static_cast<unsigned long>(pause));
+    }
+    return tool.exitCode();
 }
 
 }  // namespace
@@ -98,6 +129,8 @@ int main(int argc, char* argv[]) {
             write(stderr, text);
         } else if (step == "sleep") {
             QThread::msleep(text.toULong());
+        } else if (step == "pace") {
+            return pace(line.mid(end + 1), arguments);
         } else if (step == "exit") {
             return text.toInt();
         }
