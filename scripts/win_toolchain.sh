@@ -166,6 +166,11 @@ component() {
     log "$name: built in $((SECONDS - started)) s"
   fi
   ln -sfn "$dir/prefix" "$cache/prefixes/$name"
+  # Builds of other versions or recipes are of no further use.
+  local other
+  for other in "$cache/$name"-*; do
+    [[ "$other" == "$dir" || ! -d "$other" ]] || rm -rf "$other"
+  done
 }
 
 component 7zip 7zip

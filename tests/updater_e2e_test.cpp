@@ -209,7 +209,9 @@ protected:
         const QStringList files = infoLogFiles();
         if (files.isEmpty()) return {};
         QStringList messages;
-        QStringList lines = QString::fromUtf8(readAll(app + "/log/" + files.last())).split('\n');
+        // Windows' text files end their lines in CR LF.
+        QStringList lines =
+            QString::fromUtf8(readAll(app + "/log/" + files.last())).remove('\r').split('\n');
         if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();  // the final line feed
         for (const QString& line : lines) {
             const int head = line.indexOf("] ");
@@ -744,6 +746,33 @@ TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArgument
         !QStandardPaths::findExecutable("pkexec").isEmpty()) {
         GTEST_SKIP() << "the relaunch would ask for consent through pkexec";
     }
+    if (platform().windows()) {
+        // Windows looks in the program's own folder first: the launcher starts
+        // itself. The worker's command line, read while it pauses in restart
+        // mode, shows what it was given, every letter of element 0 included.
+        QProcess launcher;
+        launcher.setWorkingDirectory(root.path());
+        launcher.setProcessEnvironment(environment());
+        platform().prepare(launcher, updater(), {"x y", "restart"});
+        launcher.start();
+        QString seen;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                for (qint64 pid : platform().processesRunning(updater())) {
+                    const QString line = platform().commandLine(pid);
+                    if (line.contains(" runas ")) seen = line;
+                }
+                return !seen.isEmpty();
+            },
+            kRunTimeoutMs));
+        // Wine shows the Windows command line, at first behind its loader's name.
+        const QString expected =
+            "updater runas " + QString(native(updater())).replace('/', '\\') + " x y restart";
+        EXPECT_TRUE(seen.endsWith(expected)) << seen.toStdString();
+        EXPECT_TRUE(launcher.waitForFinished(kRunTimeoutMs));
+        EXPECT_EQ(trayStarts().value(0).arguments, QStringList({"runas", "restart"}));
+        return;
+    }
     // The relaunch looks for "updater" in the working directory first: a recorder
     // there shows exactly what it is given.
     const QString elsewhere = root.path() + "/elsewhere";
@@ -843,6 +872,8 @@ protected:
             }
         }
         worker.waitForFinished();
+        // Nothing of the killed run may still hold a file when the next one starts.
+        waitFor([&] { return platform().processesRunning(app).isEmpty(); }, kRunTimeoutMs);
         std::cout << "[ killed at " << GetParam().name << ": "
                   << (killed ? "yes" : "finished first") << " ]" << std::endl;
     }

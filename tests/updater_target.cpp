@@ -113,17 +113,15 @@ QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
     for (qint64 pid : allProcesses()) {
         QString program;
         if (windows_) {
-            // A Windows program under Wine names itself by its Windows path.
-            program = QString::fromUtf8(
-                          readAll(QString("/proc/%1/cmdline").arg(pid)).split('\0').value(0))
-                          .replace('\\', '/');
-            if (program.size() > 2 && program.at(1) == ':') {
-                program = program.at(0).toUpper() == 'Z'
-                              ? program.mid(2)
-                              : winePrefix_ + "/drive_" + program.at(0).toLower() + program.mid(2);
-                program = QFileInfo(program).canonicalFilePath();
-            } else {
-                program.clear();
+            // A Windows program under Wine runs as the Wine loader, with its own
+            // executable mapped; its command line may name it only in part.
+            for (const QByteArray& line : readAll(QString("/proc/%1/maps").arg(pid)).split('\n')) {
+                const int slash = line.indexOf('/');
+                const QString file = QString::fromUtf8(line.mid(slash));
+                if (slash > 0 && file.endsWith(".exe", Qt::CaseInsensitive)) {
+                    program = file;
+                    break;
+                }
             }
         } else {
             program = QFileInfo(QString("/proc/%1/exe").arg(pid)).symLinkTarget();
@@ -131,6 +129,12 @@ QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
         if (liesAt(program, wanted)) found << pid;
     }
     return found;
+}
+
+QString UpdaterTarget::commandLine(qint64 pid) const {
+    QByteArray line = readAll(QString("/proc/%1/cmdline").arg(pid));
+    if (line.endsWith('\0')) line.chop(1);
+    return QString::fromUtf8(line.replace('\0', ' '));
 }
 
 void UpdaterTarget::killAbruptly(qint64 pid, const QString& app) const {

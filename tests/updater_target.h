@@ -40,6 +40,10 @@ public:
     // Processes of this target whose program lies at `path` or below it.
     QList<qint64> processesRunning(const QString& path) const;
 
+    // The command line of process `pid`, its arguments joined by blanks. Under
+    // Wine this is the Windows command line the program was given.
+    QString commandLine(qint64 pid) const;
+
     // Ends the process `pid` and every process of the application folder `app`
     // as a power cut would: all frozen first, so none runs on after another died.
     void killAbruptly(qint64 pid, const QString& app) const;

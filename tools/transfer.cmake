@@ -2,6 +2,12 @@
 # working parts (argument decoder, message writer, signer, the download and the
 # upload) sit in one library that the tests link too.
 set(transfer_dir ${CMAKE_CURRENT_SOURCE_DIR}/transfer)
+# The tools are named "*.exe" on every platform; Windows adds the suffix itself.
+if(WIN32)
+  set(transfer_tool_suffix "")
+else()
+  set(transfer_tool_suffix ".exe")
+endif()
 
 add_library(transfer_tool_support STATIC
   ${transfer_dir}/argument_decoder.cpp ${transfer_dir}/argument_decoder.h
@@ -23,8 +29,8 @@ target_link_libraries(transfer_tool_support PUBLIC Qt5::Core Qt5::Network)
 
 add_executable(pvl_downloader ${transfer_dir}/downloader_main.cpp)
 target_link_libraries(pvl_downloader PRIVATE transfer_tool_support)
-set_target_properties(pvl_downloader PROPERTIES OUTPUT_NAME "pvl_downloader.exe")
+set_target_properties(pvl_downloader PROPERTIES OUTPUT_NAME "pvl_downloader${transfer_tool_suffix}")
 
 add_executable(pvl_uploader ${transfer_dir}/uploader_main.cpp)
 target_link_libraries(pvl_uploader PRIVATE transfer_tool_support)
-set_target_properties(pvl_uploader PROPERTIES OUTPUT_NAME "pvl_uploader.exe")
+set_target_properties(pvl_uploader PROPERTIES OUTPUT_NAME "pvl_uploader${transfer_tool_suffix}")
