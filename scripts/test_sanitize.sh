@@ -43,8 +43,9 @@ cmake --build "$tsan_dir" -j "$jobs" --target "${tsan_targets[@]}"
   export TSAN_OPTIONS="suppressions=$supp/tsan.supp:print_suppressions=0:halt_on_error=1"
   # Discovered test cases carry their suite's prefix, the zipper's their fixture
   # names. Entries that pass their own --gtest_filter ignore GTEST_FILTER; the
-  # runner executables keep their runner and output suites only.
-  export GTEST_FILTER='-DownloadToolTest.*:UploadToolTest.*'
+  # runner executables keep their runner and output suites only (the tool
+  # suites drive the real tools, which this build does not make).
+  export GTEST_FILTER='-DownloadToolTest.*:UploadToolTest.*:*/DownloadResumeTest.*'
   ctest --output-on-failure -j "$jobs" \
     -R '^(thread_pool\.|task_queue\.|url_downloader$|oss_uploader$|.*Zipper)'
 )
