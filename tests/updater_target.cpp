@@ -57,6 +57,7 @@ UpdaterTarget::UpdaterTarget() {
         taskkill_ = env.value("TASKKILL_EXE");
         wineRun_ = env.value("WINE_RUN");
         winePrefix_ = env.value("WINEPREFIX");
+        wineTempLink_ = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);
     } else {
         updater_ = UPDATER_BIN;
         sevenZip_ = QStandardPaths::findExecutable("7zz");
@@ -88,19 +89,17 @@ void UpdaterTarget::useTempFolder(const QString& folder, QProcessEnvironment& en
     }
     // Wine takes the temporary folder from the prefix's registry, not from the
     // environment: the prefix's folder is made a link to the test's.
-    const QString link = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);
-    if (QFileInfo(link).isSymLink()) {
-        QFile::remove(link);
-    } else if (QFileInfo(link).isDir()) {
-        QDir(link).removeRecursively();
+    if (QFileInfo(wineTempLink_).isSymLink()) {
+        QFile::remove(wineTempLink_);
+    } else if (QFileInfo(wineTempLink_).isDir()) {
+        QDir(wineTempLink_).removeRecursively();
     }
-    QFile::link(folder, link);
+    QFile::link(folder, wineTempLink_);
 }
 
 QString UpdaterTarget::nativePath(const QString& path) const {
     if (!windows_) return path;
-    const QString link = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);
-    const QString linked = QFileInfo(link).symLinkTarget();
+    const QString linked = QFileInfo(wineTempLink_).symLinkTarget();
     if (!linked.isEmpty() && (path == linked || path.startsWith(linked + "/"))) {
         return kWineTemp + path.mid(linked.size());
     }

@@ -58,4 +58,5 @@ private:
     QString taskkill_;
     QString wineRun_;
     QString winePrefix_;
+    QString wineTempLink_;  // the prefix's temporary folder, linked to a test's
 };

@@ -7,8 +7,11 @@ namespace Display {
 // which case the default or the named platform plugin would abort the process.
 // It names the plugin given in QT_QPA_PLATFORM, or else the usual one, with the
 // offscreen plugin as fallback, and returns true when it changed the variable.
-// The caller puts the variable back as it was once the application object
-// exists, so that the programs it starts see the environment it was given.
 bool addOffscreenFallback();
+
+// Puts QT_QPA_PLATFORM back as it was before addOffscreenFallback (set, empty
+// or unset); called once the application object exists, so that the programs
+// the updater starts see the environment it was given.
+void dropOffscreenFallback();
 
 }  // namespace Display

@@ -10,6 +10,10 @@ namespace {
 
 const char kVariable[] = "QT_QPA_PLATFORM";
 
+// The variable as the updater was given it.
+bool givenSet = false;
+QByteArray givenValue;
+
 // Qt tries the plugins of a ";"-separated list in turn; each may carry
 // arguments after a ":".
 bool namesOffscreen(const QByteArray& platforms) {
@@ -22,7 +26,8 @@ bool namesOffscreen(const QByteArray& platforms) {
 }  // namespace
 
 bool addOffscreenFallback() {
-    const QByteArray given = qgetenv(kVariable);
+    givenSet = qEnvironmentVariableIsSet(kVariable);
+    const QByteArray given = givenValue = qgetenv(kVariable);
     if (namesOffscreen(given)) return false;
     // A platform named by the user is still tried first.
     QByteArray platforms = given.trimmed();
@@ -37,6 +42,14 @@ bool addOffscreenFallback() {
     }
     qputenv(kVariable, platforms.isEmpty() ? QByteArray("offscreen") : platforms + ";offscreen");
     return true;
+}
+
+void dropOffscreenFallback() {
+    if (givenSet) {
+        qputenv(kVariable, givenValue);
+    } else {
+        qunsetenv(kVariable);
+    }
 }
 
 }  // namespace Display

@@ -11,4 +11,6 @@ namespace Display {
 // A Windows session always has a desktop to attach to.
 bool addOffscreenFallback() { return false; }
 
+void dropOffscreenFallback() {}
+
 }  // namespace Display

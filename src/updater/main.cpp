@@ -26,7 +26,6 @@ const QString kRunAs = "runas";
 const QString kRestart = "restart";
 const QString kGuardKey = "Pavlune.exe";
 const QString kTrayProgram = "PavluneSystemTrayIcon.exe";
-const char kPlatformVariable[] = "QT_QPA_PLATFORM";
 constexpr unsigned long kRestartPauseMs = 1500;
 
 // Starts the tray program elevated; its first argument is always "runas".
@@ -134,15 +133,6 @@ void freeObsolete(HotUpdateInstaller& installer) {
     if (!installer.freeObsolete()) LOG(WARNING) << installer.errorMessage().toStdString();
 }
 
-// Puts an environment variable back as it was before a temporary change.
-void restoreVariable(const char* name, bool wasSet, const QByteArray& value) {
-    if (wasSet) {
-        qputenv(name, value);
-    } else {
-        qunsetenv(name);
-    }
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -151,11 +141,9 @@ int main(int argc, char* argv[]) {
     // the offscreen platform plugin stands in for the default one, which would
     // abort; the choice is put back as it was at once, so the programs started
     // below inherit the environment the updater was given.
-    const bool platformSet = qEnvironmentVariableIsSet(kPlatformVariable);
-    const QByteArray platform = qgetenv(kPlatformVariable);
     const bool offscreen = Display::addOffscreenFallback();
     QApplication app(argc, argv);
-    if (offscreen) restoreVariable(kPlatformVariable, platformSet, platform);
+    if (offscreen) Display::dropOffscreenFallback();
 
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2 || arguments.at(1) != kRunAs) {
