@@ -283,7 +283,11 @@ protected:
         UrlDownloader downloader(url.toStdString(), save.toStdString());
         std::atomic<bool> running{true};
         std::thread killer([&] {
-            while (running && QFileInfo(save + ".part").size() < size / 2) QThread::msleep(20);
+            // Bounded well below the tool's own 60 s stall limit.
+            for (int waited = 0;
+                 running && waited < 20000 && QFileInfo(save + ".part").size() < size / 2;
+                 waited += 20)
+                QThread::msleep(20);
             downloader.kill();
         });
         const Outcome run = runDownloader(downloader);

@@ -19,6 +19,9 @@ namespace {
 const int kProgressIntervalMs = 200;
 // A transfer that receives nothing for this long is dropped and tried again.
 const int kStallTimeoutMs = 60 * 1000;
+// Small pieces wait in the file's buffer; once the transfer pauses this long
+// they are written out, so that a killed run leaves all it received.
+const int kIdleFlushMs = 100;
 const int kMaxRedirects = 10;
 const qint64 kReadBufferBytes = 1024 * 1024;
 // Waits before the second, third, ... attempt: 1 s, 2 s, 4 s.
@@ -69,6 +72,9 @@ HttpDownload::HttpDownload(QString url, QString saveFilename, MessageWriter& mes
     stallTimer.setSingleShot(true);
     stallTimer.setInterval(kStallTimeoutMs);
     connect(&stallTimer, &QTimer::timeout, this, &HttpDownload::onStalled);
+    idleFlushTimer.setSingleShot(true);
+    idleFlushTimer.setInterval(kIdleFlushMs);
+    connect(&idleFlushTimer, &QTimer::timeout, &partFile, &QFile::flush);
 }
 
 void HttpDownload::start() {
@@ -227,6 +233,7 @@ void HttpDownload::onReadyRead() {
         return;
     }
     received += data.size();
+    idleFlushTimer.start();
     reportProgress(false);
 }
 

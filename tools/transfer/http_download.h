@@ -60,6 +60,7 @@ private:
     QNetworkReply* reply = nullptr;
     QFile partFile;
     QTimer stallTimer;
+    QTimer idleFlushTimer;
     QElapsedTimer sinceProgress;
     // The "If-Range" value for the partial file's bytes; empty when the server
     // gave none, and then a partial file cannot be continued.
