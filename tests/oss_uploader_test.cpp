@@ -104,34 +104,34 @@ INSTANTIATE_TEST_SUITE_P(
     Messages, UploaderOutputTest,
     ::testing::Values(
         OutputCase{"ThreeFields",
-                   "printf 'PROGRESS 42 abc\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   "printf 'PROGRESS 42 abc\\n'; sleep 0.6; printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
                    {Progress{42, "abc"}}},
         OutputCase{"FourFieldsIgnored",
-                   "printf 'PROGRESS 42 1 2\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   "printf 'PROGRESS 42 1 2\\n'; sleep 0.6; printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
                    {}},
         OutputCase{"TwoBlanksMakeFourFields",
-                   "printf 'PROGRESS  42 abc\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   "printf 'PROGRESS  42 abc\\n'; sleep 0.6; printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
                    {}},
         OutputCase{"NonNumericValueIsZero",
-                   "printf 'PROGRESS 4x2 进度\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'",
+                   "printf 'PROGRESS 4x2 进度\\n'; sleep 0.6; printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
                    {Progress{0, "进度"}}},
         OutputCase{"TwoMessagesInOneReadIgnored",
-                   "printf 'PROGRESS 42 abc\\nPROGRESS 43 def\\n'; sleep 0.3; "
+                   "printf 'PROGRESS 42 abc\\nPROGRESS 43 def\\n'; sleep 0.6; "
                    "printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
                    {}},
         OutputCase{"StandardErrorIgnored",
-                   "printf 'PROGRESS 9 x\\n' >&2; sleep 0.3; "
-                   "printf 'RESULT FAILED from stderr\\n' >&2; sleep 0.3; "
+                   "printf 'PROGRESS 9 x\\n' >&2; sleep 0.6; "
+                   "printf 'RESULT FAILED from stderr\\n' >&2; sleep 0.6; "
                    "printf 'RESULT SUCCESS\\n'",
                    true,
                    "",
@@ -189,7 +189,7 @@ TEST_F(UploaderRunnerTest, SendsTheJobAsCompactSortedJson) {
 }
 
 TEST_F(UploaderRunnerTest, LogsTheEncodedArgumentNeverTheSecret) {
-    placeStandIn("printf 'PROGRESS 5 x\\n'; sleep 0.3; printf 'RESULT SUCCESS\\n'");
+    placeStandIn("printf 'PROGRESS 5 x\\n'; sleep 0.6; printf 'RESULT SUCCESS\\n'");
     OssUploader uploader(sampleEntry(), 1);
     ASSERT_TRUE(uploader.exec());  // no progress receiver: messages are only collected
     const std::string commandLine =

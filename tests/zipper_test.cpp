@@ -354,7 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressCase{"LastThreeDigits", "out 1234%", {}},
                       ProgressCase{"StandardErrorIgnored", "err 12%", {}},
                       ProgressCase{"HalfSecondApart", "out 10%\nsleep 500\nout 20%", {10}},
-                      ProgressCase{"TwoSecondsApart", "out 10%\nsleep 2200\nout 20%", {10, 20}}),
+                      ProgressCase{"TwoSecondsApart", "out 10%\nsleep 3000\nout 20%", {10, 20}}),
     [](const ::testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
 
 TEST_F(ZipperTest, CompressGivesUpAfterFiveFailedTestsAndRepairs) {
