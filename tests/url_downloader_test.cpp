@@ -278,21 +278,28 @@ protected:
     }
 
     // Runs a download of `url` that the server holds after half the file, and
-    // kills the tool once that half is in the partial file.
+    // kills the tool once that half is in the partial file. Meanwhile a second
+    // run for the same target is turned away, and leaves the first run's files.
     void killAtHalf(const QString& url, const QString& save, qint64 size) {
         UrlDownloader downloader(url.toStdString(), save.toStdString());
         std::atomic<bool> running{true};
+        Outcome meanwhile;
         std::thread killer([&] {
             // Bounded well below the tool's own 60 s stall limit.
             for (int waited = 0;
                  running && waited < 20000 && QFileInfo(save + ".part").size() < size / 2;
                  waited += 20)
                 QThread::msleep(20);
+            UrlDownloader second(url.toStdString(), save.toStdString());
+            meanwhile = runDownloader(second, false);
             downloader.kill();
         });
         const Outcome run = runDownloader(downloader);
         running = false;
         killer.join();
+        EXPECT_FALSE(meanwhile.ok);
+        EXPECT_NE(meanwhile.error.find("另一个下载程序正在保存到"), std::string::npos)
+            << meanwhile.error;
         EXPECT_FALSE(run.ok);
         EXPECT_EQ(QFileInfo(save + ".part").size(), size / 2);
         EXPECT_FALSE(QFile::exists(save));

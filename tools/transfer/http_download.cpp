@@ -90,8 +90,6 @@ void HttpDownload::start() {
         return;
     }
     const QFileInfo target(saveFilename);
-    partFile.setFileName(target.absoluteFilePath() + ".part");
-    metaFilename = partFile.fileName() + ".meta";
     if (target.isDir()) {
         fail("FILE_ERROR", "保存路径是一个文件夹: " + saveFilename);
         return;
@@ -100,6 +98,20 @@ void HttpDownload::start() {
         fail("FILE_ERROR", "无法创建文件夹: " + target.absolutePath());
         return;
     }
+    // Two runs for one target would write into the same partial file. The lock
+    // of a run that was killed is taken over (its process is gone); a running
+    // one holds it however long the transfer takes.
+    partLock = std::make_unique<QLockFile>(target.absoluteFilePath() + ".part.lock");
+    partLock->setStaleLockTime(0);
+    if (!partLock->tryLock(0)) {
+        const bool held = partLock->error() == QLockFile::LockFailedError;
+        partLock.reset();
+        fail("FILE_ERROR", held ? "另一个下载程序正在保存到 " + saveFilename
+                                : "无法创建锁文件 " + target.absoluteFilePath() + ".part.lock");
+        return;
+    }
+    partFile.setFileName(target.absoluteFilePath() + ".part");
+    metaFilename = partFile.fileName() + ".meta";
     QString error;
     if (!openPartial(error)) {
         fail("FILE_ERROR", error);
@@ -401,6 +413,7 @@ void HttpDownload::fail(const QString& status, const QString& message) {
         partFile.remove();
         QFile::remove(metaFilename);
     }
+    if (partLock) partLock->unlock();
     messages.failure(status, message);
     emit finished();
 }
@@ -409,6 +422,7 @@ void HttpDownload::succeed() {
     if (done) return;
     done = true;
     ok = true;
+    if (partLock) partLock->unlock();
     messages.success();
     emit finished();
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <memory>
+
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLockFile>
 #include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
@@ -18,7 +21,8 @@ class QNetworkReply;
 // or modification time): a later run for the same URL continues the partial
 // file with a range request, which the server answers in full instead when its
 // file has changed. Dropped connections and 502/503/504 are tried again, up
-// to kAttempts in all, each continuing what has arrived.
+// to kAttempts in all, each continuing what has arrived. "<target>.part.lock"
+// keeps a second run for the same target out while one writes.
 class HttpDownload : public QObject {
     Q_OBJECT
 
@@ -59,6 +63,7 @@ private:
     QNetworkAccessManager manager;
     QNetworkReply* reply = nullptr;
     QFile partFile;
+    std::unique_ptr<QLockFile> partLock;
     QTimer stallTimer;
     QTimer idleFlushTimer;
     QElapsedTimer sinceProgress;
