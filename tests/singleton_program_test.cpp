@@ -1,5 +1,6 @@
 // The guard is machine-wide and lives as long as its holder, so every case
 // drives real child processes.
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QUuid>
 
@@ -61,16 +62,19 @@ TEST(SingletonProgram, ProgramsStartedByTheHolderDoNotKeepIt) {
     const QString key = uniqueKey();
     // The holder starts a long-lived program and exits; that program must not
     // have inherited the guard. It shows that it still runs by holding a guard
-    // of its own, and ends by itself.
+    // of its own, and ends by itself; a loaded machine may take seconds to
+    // start it.
     const QString sleeperKey = "sleeper " + key;
     const QList<QByteArray> lines =
-        runGuardChild(key, "spawn", {FOUNDATION_CHILD, "guard", sleeperKey, "keep", "5000"})
+        runGuardChild(key, "spawn", {FOUNDATION_CHILD, "guard", sleeperKey, "keep", "20000"})
             .split('\n');
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0].trimmed(), "taken");  // Windows ends the line with CR LF
     ASSERT_GT(lines[1].trimmed().toLongLong(), 0);
     bool sleeperRuns = false;
-    for (int i = 0; i < 50 && !sleeperRuns; ++i) sleeperRuns = guardOnce(sleeperKey) == "busy";
+    QElapsedTimer waited;
+    waited.start();
+    while (!sleeperRuns && waited.elapsed() < 15000) sleeperRuns = guardOnce(sleeperKey) == "busy";
     ASSERT_TRUE(sleeperRuns) << "the started program should still run";
     EXPECT_EQ(guardOnce(key), "taken");
 }
