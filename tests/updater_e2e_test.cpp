@@ -561,9 +561,7 @@ TEST_F(UpdaterTest, ReplacedFilesLeftToDeleteAreDeletedWithoutARecovery) {
     writeTree(app, kVersion1);
     Tree old = {{"obsolete/1/Pavlune.dll", "v0 main library"},
                 {"obsolete/1/plugins/pvl_a.dll", "v0 plugin a"}};
-    // Wine deletes far more slowly.
-    const int oldFiles = platform().windows() ? 3000 : 20000;
-    for (int i = 0; i < oldFiles; ++i) old[QString("obsolete/2/d%1/f%2").arg(i % 100).arg(i)] = "";
+    for (int i = 0; i < 20000; ++i) old[QString("obsolete/2/d%1/f%2").arg(i % 100).arg(i)] = "";
     writeTree(update(), old);
     const UpdaterRun run = runUpdater({"runas"});
     ASSERT_TRUE(run.finished);
