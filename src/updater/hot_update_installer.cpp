@@ -228,21 +228,16 @@ void HotUpdateInstaller::cleanUp() {
 
 // Each discarded folder gets a numbered place of its own: an earlier one may
 // still be there, kept by a file that could not be deleted yet.
-// Tried twice: a process freeing the obsolete folder may remove it, once empty,
-// between its creation here and the rename.
 bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!Filepath::createDir(obsolete)) {
-            message = "创建文件夹失败: " + obsolete;
-            continue;
-        }
-        QString target;
-        for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
-            target = Filepath::join({obsolete, QString::number(n)});
-        }
-        if (renamePath(path, target, message)) return true;
+    if (!Filepath::createDir(obsolete)) {
+        message = "创建文件夹失败: " + obsolete;
+        return false;
     }
-    return false;
+    QString target;
+    for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
+        target = Filepath::join({obsolete, QString::number(n)});
+    }
+    return renamePath(path, target, message);
 }
 
 // Moved rather than deleted, so that deleting a large folder waits until the
@@ -252,14 +247,7 @@ bool HotUpdateInstaller::discard(const QString& path) {
     return moveToObsolete(path, message) || Filepath::remove(path);
 }
 
-bool HotUpdateInstaller::hasObsolete() const { return isPresent(QFileInfo(obsolete)); }
-
 bool HotUpdateInstaller::freeObsolete() {
-    if (!hasObsolete()) return true;
-    bool ok = true;
-    for (const QFileInfo& entry : entriesOf(obsolete)) {
-        if (!Filepath::remove(entry.filePath())) ok = fail("删除文件夹失败: " + entry.filePath());
-    }
-    QDir().rmdir(obsolete);
-    return ok;
+    if (!isPresent(QFileInfo(obsolete)) || Filepath::remove(obsolete)) return true;
+    return fail("删除文件夹失败: " + obsolete);
 }

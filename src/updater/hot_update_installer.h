@@ -49,12 +49,9 @@ public:
     // Discards the staging folder and an empty folder of moved-aside files.
     // Moved-aside files that still wait to be restored stay.
     void cleanUp();
-    // True when an obsolete folder is there to be deleted.
-    bool hasObsolete() const;
     // Deletes the obsolete folder. False, with errorMessage(), when something in
     // it cannot be deleted yet (a running program's file on Windows); it stays for
-    // a later try and is never restored. Safe while another run installs: only
-    // what was there at the start goes, and the folder itself only when empty.
+    // a later try and is never restored.
     bool freeObsolete();
 
     QString errorMessage() const;

@@ -24,8 +24,6 @@ namespace {
 
 const QString kRunAs = "runas";
 const QString kRestart = "restart";
-// Marks the process a worker starts to delete what an update no longer needs.
-const QString kCleanUp = "cleanup";
 const QString kGuardKey = "Pavlune.exe";
 const QString kTrayProgram = "PavluneSystemTrayIcon.exe";
 constexpr unsigned long kRestartPauseMs = 1500;
@@ -128,22 +126,11 @@ bool checkUpdate(HotUpdateInstaller& installer) {
     return true;
 }
 
+// What an update no longer needs is deleted once the tray program has been
+// started, so that the client is back without waiting for it. A file that cannot
+// be deleted yet (a running program's, on Windows) is tried again next run.
 void freeObsolete(HotUpdateInstaller& installer) {
     if (!installer.freeObsolete()) LOG(WARNING) << installer.errorMessage().toStdString();
-}
-
-// What an update no longer needs is deleted after the tray program has been
-// started, so that the client is back without waiting for it, and by a process
-// of its own: the worker holds the client's guard until it ends, and a client
-// the tray program starts at once would find it taken while the files go. A file
-// that cannot be deleted yet (a running program's, on Windows) is tried again
-// next run.
-void freeObsoleteApart(HotUpdateInstaller& installer) {
-    if (!installer.hasObsolete()) return;
-    if (QProcess::startDetached(QCoreApplication::applicationFilePath(), {kRunAs, kCleanUp})) {
-        return;
-    }
-    freeObsolete(installer);
 }
 
 }  // namespace
@@ -166,22 +153,13 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    const QString appDir = QCoreApplication::applicationDirPath();
-    HotUpdateInstaller installer(appDir, Filepath::join({appDir, "update"}));
-    if (arguments.size() == 3 && arguments.at(2) == kCleanUp) {
-        // Without the guard, and logging only what went wrong.
-        if (!installer.freeObsolete()) {
-            Logger::init("updater", 0);
-            LOG(WARNING) << installer.errorMessage().toStdString();
-        }
-        return 0;
-    }
-
     SingletonProgram guard(kGuardKey);
     if (guard.isRunning()) return 0;
 
     Logger::init("updater", 0);
 
+    const QString appDir = QCoreApplication::applicationDirPath();
+    HotUpdateInstaller installer(appDir, Filepath::join({appDir, "update"}));
     bool checked = false;
     if (arguments.last() == kRestart) {
         QThread::msleep(kRestartPauseMs);
@@ -193,6 +171,6 @@ int main(int argc, char* argv[]) {
         checked = checkUpdate(installer);
         startSystemTrayIcon({});
     }
-    if (checked) freeObsoleteApart(installer);
+    if (checked) freeObsolete(installer);
     return 0;
 }
