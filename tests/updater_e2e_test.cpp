@@ -24,7 +24,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
+#include <utility>
 
 #include "updater_target.h"
 
@@ -200,8 +202,17 @@ protected:
         ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
     }
 
+    // Oldest first. glog names them "UPDATER_I_<date>-<time>.<pid>.LOG": runs
+    // within one second are told apart by the process number, as a number.
     QStringList infoLogFiles() const {
-        return QDir(app + "/log").entryList({"UPDATER_I_*.LOG"}, QDir::Files, QDir::Name);
+        QStringList files = QDir(app + "/log").entryList({"UPDATER_I_*.LOG"}, QDir::Files);
+        const auto key = [](const QString& name) {
+            const QStringList parts = name.split('.');
+            return std::make_pair(parts.value(0), parts.value(1).toLongLong());
+        };
+        std::sort(files.begin(), files.end(),
+                  [&](const QString& a, const QString& b) { return key(a) < key(b); });
+        return files;
     }
 
     // The messages of the INFO log, glog's header and line heads cut off.
@@ -873,7 +884,18 @@ protected:
         }
         worker.waitForFinished();
         // Nothing of the killed run may still hold a file when the next one starts.
-        waitFor([&] { return platform().processesRunning(app).isEmpty(); }, kRunTimeoutMs);
+        // Under Wine a program started just before the kill (the tray program)
+        // shows as a program of the folder only once loaded, and then runs on:
+        // none may be seen for a while.
+        const int quietMs = platform().windows() ? 1000 : 0;
+        QElapsedTimer quiet;
+        quiet.start();
+        waitFor(
+            [&] {
+                if (!platform().processesRunning(app).isEmpty()) quiet.restart();
+                return quiet.elapsed() >= quietMs;
+            },
+            kRunTimeoutMs);
         std::cout << "[ killed at " << GetParam().name << ": "
                   << (killed ? "yes" : "finished first") << " ]" << std::endl;
     }

@@ -33,6 +33,8 @@ add_test(NAME updater_e2e_interrupted
 add_test(NAME taskkill COMMAND ${isolated} ${e2e_host_test} --gtest_filter=Taskkill*)
 set_tests_properties(updater_e2e updater_e2e_interrupted taskkill PROPERTIES
   ENVIRONMENT "${e2e_environment}" RESOURCE_LOCK pavlune_wine_e2e TIMEOUT 600)
+# They run one after another and take longest: started first.
+set_tests_properties(updater_e2e updater_e2e_interrupted PROPERTIES COST 1000)
 
 # The transfer tools: the host's runner suites against the local HTTP and S3
 # servers, with the Windows pvl_downloader.exe and pvl_uploader.exe in the
