@@ -49,10 +49,8 @@ windows:
 		-DPVL_HOST_BUILD_DIR=$(abspath $(BUILD_DIR)) >/dev/null
 	@cmake --build $(WIN_BUILD_DIR) -j $(JOBS)
 
-# Most of the Windows tests' time is Wine starting programs and the tests'
-# own pauses, not computing: twice as many at once as there are processors.
 test-windows: build windows
-	@cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $$(( $(JOBS) * 2 ))
+	@cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 clean:
 	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR) build-asan build-tsan

@@ -885,15 +885,22 @@ protected:
         worker.waitForFinished();
         // Nothing of the killed run may still hold a file when the next one starts.
         // Under Wine a program started just before the kill (the tray program)
-        // shows as a program of the folder only once loaded, and then runs on:
-        // none may be seen for a while.
+        // shows as a program of the folder only once loaded, and may then wait
+        // for ever on the killed worker: it goes the same way, and none may be
+        // seen for a while.
         const int quietMs = platform().windows() ? 1000 : 0;
         QElapsedTimer quiet;
         quiet.start();
         waitFor(
             [&] {
-                if (!platform().processesRunning(app).isEmpty()) quiet.restart();
-                return quiet.elapsed() >= quietMs;
+                const QList<qint64> left = platform().processesRunning(app);
+                if (!left.isEmpty()) {
+                    quiet.restart();
+                    if (platform().windows()) {
+                        for (qint64 pid : left) kill(static_cast<pid_t>(pid), SIGKILL);
+                    }
+                }
+                return left.isEmpty() && quiet.elapsed() >= quietMs;
             },
             kRunTimeoutMs);
         std::cout << "[ killed at " << GetParam().name << ": "
