@@ -101,17 +101,18 @@ void HttpDownload::start() {
     // Two runs for one target would write into the same partial file. The lock
     // of a run that was killed is taken over (its process is gone); a running
     // one holds it however long the transfer takes.
-    partLock = std::make_unique<QLockFile>(target.absoluteFilePath() + ".part.lock");
+    const QString partPath = target.absoluteFilePath() + ".part";
+    partLock = std::make_unique<QLockFile>(partPath + ".lock");
     partLock->setStaleLockTime(0);
     if (!partLock->tryLock(0)) {
         const bool held = partLock->error() == QLockFile::LockFailedError;
         partLock.reset();
         fail("FILE_ERROR", held ? "另一个下载程序正在保存到 " + saveFilename
-                                : "无法创建锁文件 " + target.absoluteFilePath() + ".part.lock");
+                                : "无法创建锁文件 " + partPath + ".lock");
         return;
     }
-    partFile.setFileName(target.absoluteFilePath() + ".part");
-    metaFilename = partFile.fileName() + ".meta";
+    partFile.setFileName(partPath);
+    metaFilename = partPath + ".meta";
     QString error;
     if (!openPartial(error)) {
         fail("FILE_ERROR", error);
