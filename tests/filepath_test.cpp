@@ -221,6 +221,52 @@ TEST_F(FilepathFiles, CopyReplacesAndCreatesFolders) {
     EXPECT_FALSE(error.isEmpty());
 }
 
+TEST_F(FilepathFiles, RemoveAndCopyNeverFollowLinks) {
+    if (onWindows()) GTEST_SKIP() << "Wine makes neither symbolic links nor junctions";
+    // What the links point to lies outside every path handed over; it must stay
+    // whole, byte for byte.
+    writeFile(path("outside/data.txt"), "precious");
+    writeFile(path("outside/deep/more.txt"), "more");
+    writeFile(path("elsewhere.txt"), "other file");
+    const auto outsideIntact = [&] {
+        return readFile(path("outside/data.txt")) == "precious" &&
+               readFile(path("outside/deep/more.txt")) == "more" &&
+               readFile(path("elsewhere.txt")) == "other file";
+    };
+    const auto gone = [&](const QString& rel) {
+        const QFileInfo info(path(rel));
+        return !info.exists() && !info.isSymLink();
+    };
+    const QString src = path("src.bin");
+    writeFile(src, "new content");
+
+    struct LinkCase {
+        QString link;    // made, then handed to remove or copyFile
+        QString target;  // what it points to
+        bool copy;
+    };
+    const std::vector<LinkCase> cases = {
+        {"folder link", "outside", false},          {"dangling", "nothing here", false},
+        {"tree/sub/inner", "outside", false},       {"tree/file link", "elsewhere.txt", false},
+        {"copy onto folder link", "outside", true}, {"copy onto file link", "elsewhere.txt", true},
+    };
+    for (const LinkCase& c : cases) {
+        QDir().mkpath(QFileInfo(path(c.link)).absolutePath());
+        ASSERT_TRUE(QFile::link(path(c.target), path(c.link))) << c.link.toStdString();
+        const QString handed = c.link.startsWith("tree/") ? path("tree") : path(c.link);
+        QString error;
+        EXPECT_TRUE(c.copy ? Filepath::copyFile(src, handed, error) : Filepath::remove(handed))
+            << c.link.toStdString();
+        EXPECT_TRUE(outsideIntact()) << c.link.toStdString();
+        if (c.copy) {
+            EXPECT_FALSE(QFileInfo(handed).isSymLink());
+            EXPECT_EQ(readFile(handed), "new content");
+        } else {
+            EXPECT_TRUE(gone(c.link.startsWith("tree/") ? "tree" : c.link)) << c.link.toStdString();
+        }
+    }
+}
+
 TEST_F(FilepathFiles, WalkStopsOnlyTheCurrentFolder) {
     writeFile(path("a.txt"), "");
     writeFile(path("b/1.txt"), "");

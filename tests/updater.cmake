@@ -8,7 +8,8 @@ endif()
 add_executable(hot_update_installer_test
   ${CMAKE_CURRENT_LIST_DIR}/hot_update_installer_test.cpp
   ${PROJECT_SOURCE_DIR}/src/updater/hot_update_installer.cpp
-  ${PROJECT_SOURCE_DIR}/src/updater/file_names_${updater_platform}.cpp)
+  ${PROJECT_SOURCE_DIR}/src/updater/file_names_${updater_platform}.cpp
+  ${PROJECT_SOURCE_DIR}/src/updater/file_moves_${updater_platform}.cpp)
 target_include_directories(hot_update_installer_test PRIVATE ${PROJECT_SOURCE_DIR}/src/updater)
 target_link_libraries(hot_update_installer_test PRIVATE common GTest::gtest GTest::gtest_main)
 add_test(NAME hot_update_installer COMMAND hot_update_installer_test)

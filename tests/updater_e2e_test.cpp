@@ -489,6 +489,66 @@ TEST_F(UpdaterTest, MoveThatFailsPartWayRestoresEveryReplacedFile) {
     EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
 }
 
+// A virus scanner holds an installed file open for a moment: the worker waits
+// for it rather than roll the update back; held past the bound, the update is
+// rolled back in bounded time.
+class HeldFileTest : public UpdaterTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(HeldFileTest, IsWaitedForWithinABound) {
+    if (!platform().windows()) GTEST_SKIP() << "an open file never holds up a rename here";
+    const bool letGo = GetParam();
+    writeTree(app, kVersion1);
+    stageHotUpdate(zipOf(kVersion2));
+    QProcess holder;
+    platform().prepare(holder, platform().fileHolderBinary(),
+                       {native(app + "/Pavlune.dll"), "60000"});
+    holder.start();
+    ASSERT_TRUE(holder.waitForReadyRead(kDetachedStartTimeoutMs))
+        << "the file holder did not start";
+
+    QElapsedTimer timer;
+    timer.start();
+    QProcess worker;
+    start(worker, {"runas"}, environment());
+    const QString waitLine = "文件被占用, 等待: " + native(app + "/Pavlune.dll");
+    const auto waited = [&] { return !logMessages().filter(waitLine).isEmpty(); };
+    EXPECT_TRUE(waitFor(waited, kRunTimeoutMs)) << logMessages().join("\n").toStdString();
+    const qint64 waitSeenMs = timer.elapsed();
+    if (letGo) holder.kill();
+    ASSERT_TRUE(worker.waitForFinished(kRunTimeoutMs));
+    holder.kill();
+    holder.waitForFinished();
+    const QStringList log = logMessages();
+    EXPECT_EQ(log.filter(waitLine).size(), 1) << log.join("\n").toStdString();
+    if (letGo) {
+        EXPECT_TRUE(log.contains("解压缩更新包: 1")) << log.join("\n").toStdString();
+        EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    } else {
+        // 10 s of waiting, and a few seconds for the rest under a loaded machine.
+        EXPECT_LT(timer.elapsed() - waitSeenMs, 20000);
+        EXPECT_TRUE(log.contains("解压缩更新包: 0")) << log.join("\n").toStdString();
+        EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, HeldFileTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "LetsGo" : "HoldsOn"; });
+
+TEST_F(UpdaterTest, FilesPastTheOldPathLimitAreReplaced) {
+    // Past 260 characters the Windows file functions take only the long path form.
+    QString deep = "deep";
+    while ((app + "/" + deep).size() < 300) deep += "/a folder with a long name 长";
+    const Tree longer = {{deep + "/file.dll", "v1 deep"}, {"Pavlune.dll", "v1"}};
+    const Tree package = {
+        {deep + "/file.dll", "v2 deep"}, {deep + "/new.dll", "v2 new"}, {"Pavlune.dll", "v2"}};
+    writeTree(app, longer);
+    stageHotUpdate(zipOf(package));
+    runWorker();
+    EXPECT_TRUE(logMessages().contains("解压缩更新包: 1"))
+        << logMessages().join("\n").toStdString();
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(longer, package));
+}
+
 TEST_F(UpdaterTest, ArchiveEntriesCannotEscapeTheApplicationFolder) {
     writeTree(app, kVersion1);
     // 7-Zip never writes such names itself; Python's zipfile stores them as given.
@@ -554,6 +614,38 @@ TEST_F(UpdaterTest, ReplacedFilesLeftToDeleteAreDeletedWithoutARecovery) {
     EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
     EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
 }
+
+// Anyone may put a link where a work folder goes. What it points to lies
+// outside the application folder: it stays whole, nothing is "recovered" from
+// it, and the staged package is applied all the same.
+class WorkFolderLinkTest : public UpdaterTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(WorkFolderLinkTest, IsRemovedAsALinkAndNeverFollowed) {
+    if (platform().windows()) GTEST_SKIP() << "Wine makes neither symbolic links nor junctions";
+    const QString outside = root.path() + "/outside";
+    const Tree foreign = {{"Pavlune.dll", "foreign library"},
+                          {"plugins/pvl_a.dll", "foreign plugin"},
+                          {"1/notes.txt", "foreign notes"}};
+    writeTree(outside, foreign);
+    writeTree(app, kVersion1);
+    const QString link = update() + "/" + GetParam();
+    ASSERT_TRUE(QDir().mkpath(update()));
+    for (const bool staged : {false, true}) {
+        SCOPED_TRACE(staged ? "package staged" : "nothing staged");
+        ASSERT_TRUE(QFile::link(outside, link));
+        if (staged) stageHotUpdate(zipOf(kVersion2));
+        runWorker();
+        const QStringList log = logMessages();
+        EXPECT_EQ(readTree(outside), foreign);
+        EXPECT_FALSE(QFileInfo(link).isSymLink());
+        EXPECT_TRUE(log.filter("恢复中断的热更新").isEmpty()) << log.join("\n").toStdString();
+        EXPECT_EQ(readTree(app, kNotInstalled), staged ? merged(kVersion1, kVersion2) : kVersion1);
+        EXPECT_EQ(log.contains("解压缩更新包: 1"), staged) << log.join("\n").toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, WorkFolderLinkTest,
+                         ::testing::Values("staging", "replaced", "obsolete"));
 
 // --- Full installer ---
 

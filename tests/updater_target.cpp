@@ -55,6 +55,7 @@ UpdaterTarget::UpdaterTarget() {
         sevenZip_ = env.value("SEVEN_ZIP_EXE");
         startRecorder_ = env.value("START_RECORDER_EXE");
         taskkill_ = env.value("TASKKILL_EXE");
+        fileHolder_ = env.value("FILE_HOLDER_EXE");
         wineRun_ = env.value("WINE_RUN");
         winePrefix_ = env.value("WINEPREFIX");
         wineTempLink_ = winePrefix_ + "/drive_c" + QString(kWineTemp).mid(2);

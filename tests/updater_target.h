@@ -27,6 +27,8 @@ public:
     QString sevenZipBinary() const { return sevenZip_; }
     QString startRecorderBinary() const { return startRecorder_; }
     QString taskkillBinary() const { return taskkill_; }
+    // Windows only: holds a file open as a virus scanner does (file_holder_win.cpp).
+    QString fileHolderBinary() const { return fileHolder_; }
 
     // Sets `process` up to run `program`, one of this target's programs.
     void prepare(QProcess& process, const QString& program, const QStringList& arguments) const;
@@ -56,6 +58,7 @@ private:
     QString sevenZip_;
     QString startRecorder_;
     QString taskkill_;
+    QString fileHolder_;
     QString wineRun_;
     QString winePrefix_;
     QString wineTempLink_;  // the prefix's temporary folder, linked to a test's

@@ -17,6 +17,9 @@ set_tests_properties(wine_prefix wine_prefix_e2e PROPERTIES FIXTURES_SETUP wine_
 # taskkill stand-ins, in namespaces of its own like the native runs: nothing
 # it starts outlives it.
 set(e2e_host_test ${PVL_HOST_BUILD_DIR}/bin/updater_e2e_test)
+# Holds an installed file open as a virus scanner would, for the waiting cases.
+add_executable(file_holder ${CMAKE_CURRENT_LIST_DIR}/helpers/file_holder_win.cpp)
+target_link_libraries(file_holder PRIVATE shell32)
 set(isolated ${CMAKE_CURRENT_LIST_DIR}/run_isolated.sh)
 set(e2e_environment
   UPDATER_TARGET=wine
@@ -25,7 +28,8 @@ set(e2e_environment
   UPDATER_EXE=$<TARGET_FILE:updater>
   SEVEN_ZIP_EXE=${CMAKE_BINARY_DIR}/bin/7z/pvl_7z.exe
   START_RECORDER_EXE=$<TARGET_FILE:start_recorder>
-  TASKKILL_EXE=$<TARGET_FILE:taskkill>)
+  TASKKILL_EXE=$<TARGET_FILE:taskkill>
+  FILE_HOLDER_EXE=$<TARGET_FILE:file_holder>)
 add_test(NAME updater_e2e
   COMMAND ${isolated} ${e2e_host_test} --gtest_filter=-*Interrupted*:Taskkill*)
 add_test(NAME updater_e2e_interrupted

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "filepath_platform.h"
+
 namespace Filepath {
 
 namespace {
@@ -69,7 +71,37 @@ bool refusedForRemoval(const QString& path) {
     return !resolved.isEmpty() && namesRoot(resolved, workingDir);
 }
 
+bool isPresent(const QFileInfo& entry) { return entry.exists() || Platform::isLink(entry); }
+
+// Qt's own recursive removal makes a read-only file writable first: on Windows
+// it cannot be deleted otherwise.
+bool removeFile(const QFileInfo& entry) {
+    if (QFile::remove(entry.filePath())) return true;
+    if (!entry.exists()) return true;
+    if (entry.permission(QFile::WriteUser)) return false;
+    QFile::setPermissions(entry.filePath(), entry.permissions() | QFile::WriteUser);
+    return QFile::remove(entry.filePath());
+}
+
+// Never followed through a link: a link, at any depth, is removed as itself, so
+// what it points to stays whole wherever it lies. An entry that is gone already
+// (another process removing the same tree) counts as removed.
+bool removeEntry(const QFileInfo& entry) {
+    if (Platform::isLink(entry)) {
+        return Platform::removeLink(entry.filePath()) || !isPresent(QFileInfo(entry.filePath()));
+    }
+    if (!entry.isDir()) return removeFile(entry);
+    bool removed = true;
+    const QFileInfoList children =
+        QDir(entry.filePath())
+            .entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& child : children) removed = removeEntry(child) && removed;
+    return (QDir().rmdir(entry.filePath()) || !QFileInfo::exists(entry.filePath())) && removed;
+}
+
 }  // namespace
+
+bool isLink(const QFileInfo& entry) { return Platform::isLink(entry); }
 
 bool namesRoot(const QString& path, const QString& workingDir) {
     QString slashed = QString(path).replace('\\', '/');
@@ -131,8 +163,9 @@ bool exists(const QString& path) { return QFileInfo::exists(path); }
 bool remove(const QString& path) {
     if (refusedForRemoval(path)) return false;
     const QFileInfo info(path);
+    if (Platform::isLink(info)) return Platform::removeLink(path);
     if (info.isFile()) return QFile::remove(path);
-    if (info.isDir()) return QDir(path).removeRecursively();
+    if (info.isDir()) return removeEntry(info);
     return false;
 }
 
@@ -158,7 +191,8 @@ void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>&
 }
 
 bool copyFile(const QString& source, const QString& destination, QString& error) {
-    if (exists(destination) && !remove(destination)) return false;
+    const QFileInfo target(destination);
+    if ((target.exists() || isLink(target)) && !remove(destination)) return false;
     createDir(dir(destination));
     QFile file(source);
     const bool copied = file.copy(destination);

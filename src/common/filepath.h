@@ -30,9 +30,14 @@ bool exists(const QString& path);
 // or volume root ("\\?\C:\") or a network share ("\\server\share"). Both
 // platforms' forms are recognised everywhere; nothing touches the disk.
 bool namesRoot(const QString& path, const QString& workingDir);
+// True when the entry itself is a symbolic link, or on Windows a junction or
+// another reparse point, whatever it points to and whether that exists.
+bool isLink(const QFileInfo& entry);
 // Removes a file, or a folder with all its content. Never touches a path of 3
 // characters or fewer ("C:/", "/") nor one that names a root ("/tmp/..", "C:/.")
-// as written or, when it exists, resolved. False when nothing was removed.
+// as written or, when it exists, resolved. Links are never followed: a link,
+// at the path or anywhere below it, is removed itself and what it points to is
+// left as it is. False when nothing was removed.
 bool remove(const QString& path);
 // Writes the size of an existing path to `size`; false (size untouched) otherwise.
 bool fileSize(long long& size, const QString& path);
@@ -44,7 +49,8 @@ bool rename(const QString& from, const QString& to);
 void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>& callback);
 // Copies `source` to `destination`, replacing what is there and creating missing
 // folders. `error` gets the copy's error text when the copy itself fails; a failed
-// removal of the old destination returns false without touching it.
+// removal of the old destination returns false without touching it. A link at
+// the destination is replaced itself, never removed through.
 bool copyFile(const QString& source, const QString& destination, QString& error);
 // Writes the MD5 of the file as 32 lower-case hexadecimal digits to `md5`. False,
 // with `md5` untouched, when the file cannot be opened or a read fails midway.

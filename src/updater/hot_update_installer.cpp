@@ -4,11 +4,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
 
-#include <filesystem>
-#include <system_error>
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <functional>
 #include <utility>
 
+#include "file_moves.h"
 #include "file_names.h"
 #include "filepath.h"
 
@@ -25,24 +29,22 @@ QFileInfoList entriesOf(const QString& folder) {
     return QDir(folder).entryInfoList(kEverything, QDir::Name);
 }
 
-// Symbolic links are moved as they are, never followed: a link to a folder is
-// an entry like a file.
-bool isRealFolder(const QFileInfo& info) { return info.isDir() && !info.isSymLink(); }
-bool isPresent(const QFileInfo& info) { return info.exists() || info.isSymLink(); }
+// A file held by a scanner is tried again after 50 ms, then after pauses that
+// double up to 1 s, for at most 10 s; one install, undo or recovery waits at
+// most a minute in all, so a run stays bounded however many files are held.
+constexpr int kFirstPauseMs = 50;
+constexpr int kLongestPauseMs = 1000;
+constexpr int kEntryPatienceMs = 10000;
+constexpr int kStepPatienceMs = 60000;
+constexpr int kObsoleteAttempts = 5;
+
+// Links and junctions are moved as they are, never followed: a link to a folder
+// is an entry like a file.
+bool isRealFolder(const QFileInfo& info) { return info.isDir() && !Filepath::isLink(info); }
+bool isPresent(const QFileInfo& info) { return info.exists() || Filepath::isLink(info); }
 
 QString childPath(const QString& relative, const QString& name) {
     return relative.isEmpty() ? name : relative + "/" + name;
-}
-
-// A plain rename, so that a move is all or nothing: QFile::rename would fall back
-// to copying, and refuses to move a dangling link.
-bool renamePath(const QString& from, const QString& to, QString& message) {
-    std::error_code error;
-    std::filesystem::rename(std::filesystem::path(from.toStdU16String()),
-                            std::filesystem::path(to.toStdU16String()), error);
-    if (!error) return true;
-    message = "移动失败: " + from + " => " + to + " " + QString::fromStdString(error.message());
-    return false;
 }
 
 bool holdsFiles(const QString& folder) {
@@ -63,6 +65,61 @@ HotUpdateInstaller::HotUpdateInstaller(QString appDir, QString workDir)
 
 QString HotUpdateInstaller::stagingDir() const { return staging; }
 
+// A file that another program holds for a moment is waited for, so that a
+// scanner looking at one file does not cost the update.
+bool HotUpdateInstaller::patiently(const QString& path,
+                                   const std::function<FileMoves::Outcome()>& attempt,
+                                   QString& systemError) {
+    int pauseMs = kFirstPauseMs;
+    int waitedMs = 0;
+    for (;;) {
+        const FileMoves::Outcome outcome = attempt();
+        if (outcome.done) return true;
+        systemError = outcome.error;
+        if (!outcome.held || waitedMs >= kEntryPatienceMs || patienceLeftMs <= 0) return false;
+        if (waitedMs == 0) {
+            LOG(WARNING) << "文件被占用, 等待: " << path.toStdString() << " "
+                         << outcome.error.toStdString();
+        }
+        const int sleepMs = std::min({pauseMs, kEntryPatienceMs - waitedMs, patienceLeftMs});
+        QThread::msleep(static_cast<unsigned long>(sleepMs));
+        waitedMs += sleepMs;
+        patienceLeftMs -= sleepMs;
+        pauseMs = std::min(pauseMs * 2, kLongestPauseMs);
+    }
+}
+
+// A plain rename, so that a move is all or nothing: QFile::rename would fall back
+// to copying, and refuses to move a dangling link.
+bool HotUpdateInstaller::renamePath(const QString& from, const QString& to, QString& message) {
+    QString systemError;
+    if (patiently(
+            from, [&] { return FileMoves::rename(from, to); }, systemError))
+        return true;
+    message = "移动失败: " + from + " => " + to + " " + systemError;
+    return false;
+}
+
+bool HotUpdateInstaller::removeFile(const QString& path) {
+    QString systemError;
+    if (patiently(
+            path, [&] { return FileMoves::removeFile(path); }, systemError))
+        return true;
+    return fail("删除文件失败: " + path + " " + systemError);
+}
+
+// Anyone may put a link where a work folder goes; what it points to is no work
+// of ours. It is removed as a link and the run goes on without it.
+bool HotUpdateInstaller::dropLinkedWorkFolders() {
+    bool ok = true;
+    for (const QString& folder : {staging, replaced, obsolete}) {
+        if (!Filepath::isLink(QFileInfo(folder))) continue;
+        LOG(WARNING) << "工作文件夹是链接, 删除链接: " << folder.toStdString();
+        if (!Filepath::remove(folder)) ok = fail("删除链接失败: " + folder);
+    }
+    return ok;
+}
+
 QString HotUpdateInstaller::errorMessage() const { return error; }
 
 bool HotUpdateInstaller::fail(const QString& text) {
@@ -75,6 +132,7 @@ bool HotUpdateInstaller::wasInterrupted() const {
 }
 
 bool HotUpdateInstaller::recover() {
+    patienceLeftMs = kStepPatienceMs;
     bool ok = true;
     if (isPresent(QFileInfo(replaced))) {
         ok = restoreReplaced(QString());
@@ -102,8 +160,8 @@ bool HotUpdateInstaller::restoreReplaced(const QString& relative) {
             ok = fail("无法恢复文件, 目标是文件夹: " + target);
             continue;
         }
-        if (isPresent(targetInfo) && !QFile::remove(target)) {
-            ok = fail("删除文件失败: " + target);
+        if (isPresent(targetInfo) && !removeFile(target)) {
+            ok = false;
             continue;
         }
         Filepath::createDir(Filepath::dir(target));
@@ -122,6 +180,7 @@ bool HotUpdateInstaller::prepare() {
 }
 
 bool HotUpdateInstaller::install() {
+    patienceLeftMs = kStepPatienceMs;
     moves.clear();
     if (!mergeFolder(QString())) {
         undoMoves();
@@ -189,8 +248,10 @@ bool HotUpdateInstaller::swapFolder(const QString& from, const QString& to,
     }
     const QString aside = Filepath::join({replaced, relative});
     Filepath::createDir(Filepath::dir(aside));
+    // Not waited for: a folder holding a file in use cannot be renamed, and its
+    // files are better merged one by one at once.
+    if (!FileMoves::rename(to, aside).done) return false;
     QString message;
-    if (!renamePath(to, aside, message)) return false;
     if (renamePath(from, to, message)) {
         moves.push_back({to, aside});
         moves.push_back({from, to});
@@ -214,6 +275,7 @@ bool HotUpdateInstaller::moveEntry(const QString& from, const QString& to) {
 // before the file it replaced returns. What cannot be undone is left for
 // recover(): the moved-aside file stays where it is.
 void HotUpdateInstaller::undoMoves() {
+    patienceLeftMs = kStepPatienceMs;
     for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
         QString message;
         if (!renamePath(it->to, it->from, message)) error += "; " + message;
@@ -227,17 +289,23 @@ void HotUpdateInstaller::cleanUp() {
 }
 
 // Each discarded folder gets a numbered place of its own: an earlier one may
-// still be there, kept by a file that could not be deleted yet.
+// still be there, kept by a file that could not be deleted yet. Another worker
+// may be deleting the obsolete folder, or numbering a folder of its own, at the
+// same moment: a move that loses such a race is tried again.
 bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message) {
-    if (!Filepath::createDir(obsolete)) {
-        message = "创建文件夹失败: " + obsolete;
-        return false;
+    for (int attempt = 0; attempt < kObsoleteAttempts; ++attempt) {
+        if (!Filepath::createDir(obsolete)) {
+            message = "创建文件夹失败: " + obsolete;
+            return false;
+        }
+        QString target;
+        for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
+            target = Filepath::join({obsolete, QString::number(n)});
+        }
+        if (renamePath(path, target, message)) return true;
+        if (!isPresent(QFileInfo(target)) && isPresent(QFileInfo(obsolete))) return false;
     }
-    QString target;
-    for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
-        target = Filepath::join({obsolete, QString::number(n)});
-    }
-    return renamePath(path, target, message);
+    return false;
 }
 
 // Moved rather than deleted, so that deleting a large folder waits until the
@@ -247,7 +315,22 @@ bool HotUpdateInstaller::discard(const QString& path) {
     return moveToObsolete(path, message) || Filepath::remove(path);
 }
 
+// Each numbered folder is deleted on its own, and the obsolete folder only once
+// it is empty: another worker may move a folder of its own in meanwhile, or
+// delete the same files side by side with this one.
 bool HotUpdateInstaller::freeObsolete() {
-    if (!isPresent(QFileInfo(obsolete)) || Filepath::remove(obsolete)) return true;
-    return fail("删除文件夹失败: " + obsolete);
+    const QFileInfo info(obsolete);
+    if (!isPresent(info)) return true;
+    if (!isRealFolder(info)) {
+        if (Filepath::remove(obsolete) || !isPresent(QFileInfo(obsolete))) return true;
+        return fail("删除文件夹失败: " + obsolete);
+    }
+    bool freed = true;
+    for (const QFileInfo& entry : entriesOf(obsolete)) {
+        if (!Filepath::remove(entry.filePath()) && isPresent(QFileInfo(entry.filePath()))) {
+            freed = false;
+        }
+    }
+    QDir().rmdir(obsolete);
+    return freed || fail("删除文件夹失败: " + obsolete);
 }

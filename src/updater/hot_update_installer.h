@@ -2,7 +2,10 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
+
+#include "file_moves.h"
 
 // Puts an extracted hot update over the application folder so that neither a
 // failure nor an interruption leaves the folder half-written.
@@ -19,6 +22,12 @@
 // folder) are only moved into the obsolete folder; freeObsolete() deletes them
 // later, once the client is back.
 //
+// Links and junctions are never followed: one found in the place of a work
+// folder is removed as a link, and inside the work folders they are moved and
+// deleted as entries. A rename or delete that another program holds up for a
+// moment (a virus scanner) is tried again, for a bounded time, each wait logged
+// once as a WARNING.
+//
 // Failures are a false result plus errorMessage(), which is never cleared.
 // Used from one thread at a time.
 class HotUpdateInstaller {
@@ -30,6 +39,10 @@ public:
     // Where the package is to be extracted.
     QString stagingDir() const;
 
+    // Removes a link found in the place of a work folder, leaving what it points
+    // to as it is. False when one could not be removed: then no work folder may
+    // be used this run.
+    bool dropLinkedWorkFolders();
     // True when a run was interrupted part-way: a staging folder, or moved-aside
     // files, are left. An obsolete folder alone is no interruption.
     bool wasInterrupted() const;
@@ -71,6 +84,10 @@ private:
     bool moveToObsolete(const QString& path, QString& message);
     bool discard(const QString& path);
     bool fail(const QString& text);
+    bool patiently(const QString& path, const std::function<FileMoves::Outcome()>& attempt,
+                   QString& systemError);
+    bool renamePath(const QString& from, const QString& to, QString& message);
+    bool removeFile(const QString& path);
 
     QString appDir;
     QString workDir;
@@ -79,4 +96,5 @@ private:
     QString obsolete;
     std::vector<Move> moves;
     QString error;
+    int patienceLeftMs = 0;
 };

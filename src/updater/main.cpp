@@ -111,6 +111,10 @@ void tryHotUpdate(HotUpdateInstaller& installer) {
 bool checkUpdate(HotUpdateInstaller& installer) {
     // The tray program's executable cannot be opened for writing while it runs.
     if (Filepath::fileBeingUsed(kTrayProgram)) return false;
+    if (!installer.dropLinkedWorkFolders()) {
+        LOG(WARNING) << installer.errorMessage().toStdString();
+        return true;
+    }
     if (installer.wasInterrupted()) {
         // An earlier run was killed part-way. The folder is put right before
         // either kind of update: a full installer started over moved-aside files
