@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "file_names.h"
 
 namespace {
@@ -250,6 +252,38 @@ TEST_F(HotUpdateInstallerTest, FinishedInstallIsNotRolledBackByALaterRecover) {
     EXPECT_EQ(installed().value("a.txt"), "a2 longer");
     EXPECT_TRUE(installer.freeObsolete());
     EXPECT_TRUE(entryNames(work).isEmpty());
+}
+
+// Once the client's guard is free, a second worker may install while the first
+// still deletes old files, or delete the same files side by side with it.
+TEST_F(HotUpdateInstallerTest, WorkersFreeingOldFilesSideBySideLoseNothing) {
+    writeTree(app, kVersion1);
+    for (int folder = 1; folder <= 3; ++folder) {
+        for (int i = 0; i < 1000; ++i) {
+            writeFile(QString("%1/obsolete/%2/f%3.txt").arg(work).arg(folder).arg(i), "old");
+        }
+    }
+    HotUpdateInstaller first(app, work);
+    HotUpdateInstaller second(app, work);
+    HotUpdateInstaller third(app, work);
+    bool firstFreed = false;
+    bool secondFreed = false;
+    std::thread deleting([&] { firstFreed = first.freeObsolete(); });
+    std::thread alsoDeleting([&] { secondFreed = second.freeObsolete(); });
+    ASSERT_TRUE(third.prepare());
+    writeTree(third.stagingDir(), kVersion2);
+    const bool done = third.install();
+    third.cleanUp();
+    deleting.join();
+    alsoDeleting.join();
+
+    EXPECT_TRUE(done) << third.errorMessage().toStdString();
+    EXPECT_TRUE(firstFreed) << first.errorMessage().toStdString();
+    EXPECT_TRUE(secondFreed) << second.errorMessage().toStdString();
+    EXPECT_EQ(installed(), merged(kVersion1, kVersion2));
+    // What was moved in after the others had listed it goes with the next run.
+    EXPECT_TRUE(third.freeObsolete());
+    EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
 }
 
 // The work folders are found by their exact names: the client's own files in

@@ -76,8 +76,7 @@ bool isPresent(const QFileInfo& entry) { return entry.exists() || Platform::isLi
 // Qt's own recursive removal makes a read-only file writable first: on Windows
 // it cannot be deleted otherwise.
 bool removeFile(const QFileInfo& entry) {
-    if (QFile::remove(entry.filePath())) return true;
-    if (!entry.exists()) return true;
+    if (QFile::remove(entry.filePath()) || !QFileInfo::exists(entry.filePath())) return true;
     if (entry.permission(QFile::WriteUser)) return false;
     QFile::setPermissions(entry.filePath(), entry.permissions() | QFile::WriteUser);
     return QFile::remove(entry.filePath());
