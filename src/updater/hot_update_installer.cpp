@@ -93,18 +93,16 @@ bool HotUpdateInstaller::patiently(const QString& path,
 // to copying, and refuses to move a dangling link.
 bool HotUpdateInstaller::renamePath(const QString& from, const QString& to, QString& message) {
     QString systemError;
-    if (patiently(
-            from, [&] { return FileMoves::rename(from, to); }, systemError))
-        return true;
+    const auto attempt = [&] { return FileMoves::rename(from, to); };
+    if (patiently(from, attempt, systemError)) return true;
     message = "移动失败: " + from + " => " + to + " " + systemError;
     return false;
 }
 
 bool HotUpdateInstaller::removeFile(const QString& path) {
     QString systemError;
-    if (patiently(
-            path, [&] { return FileMoves::removeFile(path); }, systemError))
-        return true;
+    const auto attempt = [&] { return FileMoves::removeFile(path); };
+    if (patiently(path, attempt, systemError)) return true;
     return fail("删除文件失败: " + path + " " + systemError);
 }
 
