@@ -69,6 +69,15 @@ bool refusedForRemoval(const QString& path) {
     return !resolved.isEmpty() && namesRoot(resolved, workingDir);
 }
 
+// True when `destination` names `source` itself, under whatever spelling or
+// link, or a folder that holds it: removing it would delete the only copy.
+bool holdsSource(const QString& destination, const QString& source) {
+    const QString target = QFileInfo(destination).canonicalFilePath();
+    const QString original = QFileInfo(source).canonicalFilePath();
+    if (target.isEmpty() || original.isEmpty()) return false;
+    return original == target || original.startsWith(target.endsWith('/') ? target : target + '/');
+}
+
 }  // namespace
 
 bool namesRoot(const QString& path, const QString& workingDir) {
@@ -158,7 +167,9 @@ void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>&
 }
 
 bool copyFile(const QString& source, const QString& destination, QString& error) {
-    if (exists(destination) && !remove(destination)) return false;
+    if (exists(destination) && (holdsSource(destination, source) || !remove(destination))) {
+        return false;
+    }
     createDir(dir(destination));
     QFile file(source);
     const bool copied = file.copy(destination);

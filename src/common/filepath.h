@@ -44,7 +44,9 @@ bool rename(const QString& from, const QString& to);
 void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>& callback);
 // Copies `source` to `destination`, replacing what is there and creating missing
 // folders. `error` gets the copy's error text when the copy itself fails; a failed
-// removal of the old destination returns false without touching it.
+// removal of the old destination returns false without touching it. A destination
+// that is the source itself (another spelling, a link) or a folder holding it is
+// refused: false, nothing touched, `error` untouched.
 bool copyFile(const QString& source, const QString& destination, QString& error);
 // Writes the MD5 of the file as 32 lower-case hexadecimal digits to `md5`. False,
 // with `md5` untouched, when the file cannot be opened or a read fails midway.
