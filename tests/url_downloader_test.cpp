@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -409,6 +410,35 @@ TEST_F(DownloadToolTest, NotFoundFailsAndKeepsTheOldFile) {
     EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
 }
 
+TEST_F(DownloadToolTest, SuccessStatusOtherThan200IsNoFile) {
+    struct Case {
+        const char* query;
+        const char* status;
+        bool oldTarget;
+    };
+    for (const Case& c : {Case{"?status=203", "203", true}, Case{"?status=204", "204", true},
+                          Case{"?status=206", "206", true}, Case{"?status=204", "204", false}}) {
+        const QString save = target.filePath("keep.bin");
+        QFile::remove(save);
+        if (c.oldTarget) {
+            QFile old(save);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old content");
+        }
+        UrlDownloader downloader(server->url(QString("/files/小 文件.bin") + c.query).toStdString(),
+                                 save.toStdString());
+        const Outcome run = runDownloader(downloader);
+        EXPECT_FALSE(run.ok) << c.query;
+        EXPECT_NE(run.error.find(std::string("HTTP状态 ") + c.status), std::string::npos)
+            << run.error;
+        EXPECT_EQ(strayFiles(target.path()), c.oldTarget ? QStringList{"keep.bin"} : QStringList())
+            << c.query;
+        if (c.oldTarget) {
+            EXPECT_EQ(TransferTest::readFile(save), QByteArray("old content"));
+        }
+    }
+}
+
 TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
     // A folder in the target's place is refused, and left as it is.
     const QString save = target.filePath("a folder");
@@ -466,6 +496,10 @@ struct ResumeCase {
     ServerChange change;
     // The status and body length of the second run's request, as a log line's end.
     const char* answer;
+    // The second run fails and leaves the partial file for a later one.
+    bool keepsPartial = false;
+    // Requests the second run makes; `answer` ends one of them.
+    int requests = 1;
 };
 
 class DownloadResumeTest : public DownloadToolTest,
@@ -490,9 +524,19 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
     }
     UrlDownloader downloader(url.toStdString(), save.toStdString());
     const Outcome run = runDownloader(downloader);
-    const QStringList requests = newRequests(1);
-    ASSERT_EQ(requests.size(), 1);
-    EXPECT_TRUE(requests[0].endsWith(c.answer)) << qPrintable(requests[0]);
+    const QStringList requests = newRequests(c.requests);
+    ASSERT_EQ(requests.size(), c.requests) << qPrintable(requests.join('\n'));
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&c](const QString& line) {
+        return line.endsWith(c.answer);
+    })) << qPrintable(requests.join('\n'));
+    if (c.keepsPartial) {
+        EXPECT_FALSE(run.ok);
+        EXPECT_NE(run.error.find("HTTP状态 202"), std::string::npos) << run.error;
+        EXPECT_EQ(strayFiles(target.path()),
+                  QStringList({"resumed.bin.part", "resumed.bin.part.meta"}));
+        EXPECT_EQ(QFileInfo(save + ".part").size(), size / 2);
+        return;
+    }
     if (c.change == ServerChange::FileRemoved) {
         EXPECT_FALSE(run.ok);
         // The partial file of the earlier run goes with the failed one.
@@ -512,7 +556,10 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"Continues", "", ServerChange::None, " 206 2097152"},
         ResumeCase{"IgnoredRange", "?noranges", ServerChange::None, " 200 4194304"},
         ResumeCase{"ChangedFile", "", ServerChange::FileChanged, " 200 4194305"},
-        ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"}),
+        ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"},
+        // A range answered with another success status is not the rest.
+        ResumeCase{"RangeAnsweredWith202", "?rangestatus=202", ServerChange::None, " 202 2097152",
+                   true}),
     [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
 
 TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {

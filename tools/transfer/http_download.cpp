@@ -207,6 +207,18 @@ bool HttpDownload::acceptBody() {
         }
         return bodyAccepted;
     }
+    if (status / 100 == 2 && status != 200) {
+        // Anything but the whole file or the rest of the partial one is no
+        // file: the target and a partial file that can be continued stay.
+        abortStatus = "HTTP_ERROR";
+        abortMessage =
+            QString("下载失败, HTTP状态 %1 %2 不是文件的内容: %3")
+                .arg(status)
+                .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+                .arg(urlText);
+        keepPartial = true;
+        return false;
+    }
     if (status != 200) return false;
     // The whole file: the server ignores ranges, or its file has changed.
     if (received > 0 && !restartPartial()) {
@@ -408,9 +420,11 @@ void HttpDownload::fail(const QString& status, const QString& message) {
     stallTimer.stop();
     if (partFile.isOpen()) partFile.close();
     // What arrived in this run stays for the next run to continue, when the
-    // server allows that; an older partial file, or one that cannot be
+    // server allows that, and so does an older partial file that an answer
+    // other than the file left alone; any other, or one that cannot be
     // continued, goes.
-    if (!metaFilename.isEmpty() && (!wroteThisRun || validator.isEmpty())) {
+    const bool resumable = received > 0 && !validator.isEmpty();
+    if (!metaFilename.isEmpty() && !(resumable && (wroteThisRun || keepPartial))) {
         partFile.remove();
         QFile::remove(metaFilename);
     }
