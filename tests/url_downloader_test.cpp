@@ -559,7 +559,11 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"},
         // A range answered with another success status is not the rest.
         ResumeCase{"RangeAnsweredWith202", "?rangestatus=202", ServerChange::None, " 202 2097152",
-                   true}),
+                   true},
+        // The server honours Range but ignores If-Range: the rest of the
+        // changed file is refused, and the whole new one fetched.
+        ResumeCase{"IfRangeIgnored", "?noifrange", ServerChange::FileChanged, " 200 4194305", false,
+                   2}),
     [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
 
 TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {

@@ -19,7 +19,8 @@ input closes:
   /redirect/<name>  302 to /files/<name>
   /loop/<name>      302 to itself
   anything else     404
-The query "noranges" makes a path ignore Range and If-Range; "status=<n>" answers a whole file with <n> instead of 200 and
+The query "noranges" makes a path ignore Range and If-Range, "noifrange" only
+If-Range; "status=<n>" answers a whole file with <n> instead of 200 and
 "rangestatus=<n>" a range with <n> instead of 206 (no body for 204). Each request
 appends "<path> range=<Range> if-range=<If-Range> <status> <body bytes sent>"
 to the request log once it has been answered.
@@ -77,7 +78,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         wanted = self.headers.get("Range", "")
         validator = self.headers.get("If-Range")
         if ranges and wanted.startswith("bytes=") and wanted.endswith("-") and (
-            validator is None or validator in (etag, modified)
+            validator is None or validator in (etag, modified) or "noifrange" in query
         ):
             start = int(wanted[6:-1])
             if start >= size:

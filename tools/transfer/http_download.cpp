@@ -65,6 +65,13 @@ bool parseContentRange(const QByteArray& value, qint64& first, qint64& whole) {
     return true;
 }
 
+// The value that names this version of the server's file in "If-Range", which
+// takes only a strong entity tag.
+QByteArray validatorOf(const QNetworkReply* reply) {
+    const QByteArray etag = reply->rawHeader("ETag");
+    return !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+}
+
 }  // namespace
 
 HttpDownload::HttpDownload(QString url, QString saveFilename, MessageWriter& messages)
@@ -196,6 +203,12 @@ bool HttpDownload::acceptBody() {
     bodyDecided = true;
     const int status = httpStatus(reply);
     if (status == 206 && received > 0) {
+        // A server may honour "Range" and ignore "If-Range": the rest of
+        // another version of its file is no continuation.
+        if (validatorOf(reply) != validator) {
+            abortStatus = "CHANGED";
+            return false;
+        }
         qint64 first = -1;
         qint64 whole = -1;
         if (parseContentRange(reply->rawHeader("Content-Range"), first, whole) &&
@@ -226,10 +239,7 @@ bool HttpDownload::acceptBody() {
         abortMessage = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
         return false;
     }
-    const QByteArray etag = reply->rawHeader("ETag");
-    // "If-Range" takes only a strong entity tag.
-    validator =
-        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+    validator = validatorOf(reply);
     if (!writeMeta()) {
         abortStatus = "FILE_ERROR";
         abortMessage = "无法写入文件 " + metaFilename;
@@ -287,6 +297,17 @@ void HttpDownload::onFinished() {
             return;
         }
         retry("HTTP_ERROR", "下载失败, 服务器返回的范围不符: " + currentUrl.toString());
+        return;
+    }
+    if (abortStatus == "CHANGED") {
+        // The server's file has changed since the partial file began: start afresh.
+        abortStatus.clear();
+        if (!restartPartial()) {
+            fail("FILE_ERROR",
+                 "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
+            return;
+        }
+        request(url);
         return;
     }
     if (!abortStatus.isEmpty()) {

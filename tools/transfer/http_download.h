@@ -22,9 +22,10 @@ class QNetworkReply;
 // "<target>.part.meta" records the URL and the server's validator (entity tag
 // or modification time): a later run for the same URL continues the partial
 // file with a range request, which the server answers in full instead when its
-// file has changed. Dropped connections and 502/503/504 are tried again, up
-// to kAttempts in all, each continuing what has arrived. "<target>.part.lock"
-// keeps a second run for the same target out while one writes.
+// file has changed; a 206 with another validator starts the file afresh.
+// Dropped connections and 502/503/504 are tried again, up to kAttempts in all,
+// each continuing what has arrived. "<target>.part.lock" keeps a second run for
+// the same target out while one writes.
 class HttpDownload : public QObject {
     Q_OBJECT
 
