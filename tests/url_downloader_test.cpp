@@ -439,6 +439,27 @@ TEST_F(DownloadToolTest, SuccessStatusOtherThan200IsNoFile) {
     }
 }
 
+TEST_F(DownloadToolTest, LockThatNoRunningProgramHoldsIsTakenOver) {
+    // Left by a power cut just after a run began, written under another host
+    // name (a renamed machine), or damaged.
+    for (const QByteArray& lock : {QByteArray(), QByteArray("4321\npvl_downloader\nother-host\n"),
+                                   QByteArray("not a lock")}) {
+        const QString save = target.filePath("locked.bin");
+        QFile::remove(save);
+        QFile file(save + ".part.lock");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(lock);
+        file.close();
+        UrlDownloader downloader(server->url("/files/小 文件.bin").toStdString(),
+                                 save.toStdString());
+        const Outcome run = runDownloader(downloader);
+        ASSERT_TRUE(run.ok) << run.error << " with the lock " << lock.constData();
+        EXPECT_EQ(TransferTest::readFile(save),
+                  TransferTest::readFile(files->filePath("小 文件.bin")));
+        EXPECT_EQ(strayFiles(target.path()), QStringList{"locked.bin"});
+    }
+}
+
 TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
     // A folder in the target's place is refused, and left as it is.
     const QString save = target.filePath("a folder");

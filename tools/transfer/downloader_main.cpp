@@ -29,6 +29,8 @@ const char kUsage[] =
     "again up to 3 times, 1, 2 and 4 s apart. A run that fails keeps only a\n"
     "partial file that can be continued, and only one it wrote itself or one\n"
     "that an answer other than the file left alone.\n"
+    "An existing \"<save_filename>.part.lock\" keeps the run out while another\n"
+    "run holds it; a lock no running program holds is taken over.\n"
     "\n"
     "Standard output, one message per line:\n"
     "  PROGRESS <percent> <received bytes> <total bytes>   at most every 200 ms;\n"

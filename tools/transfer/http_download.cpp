@@ -7,6 +7,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <filesystem>
 #include <system_error>
@@ -24,6 +25,9 @@ const int kStallTimeoutMs = 60 * 1000;
 const int kIdleFlushMs = 100;
 const int kMaxRedirects = 10;
 const qint64 kReadBufferBytes = 1024 * 1024;
+// How long an unreadable lock file is given to be written by a run that has
+// just created it.
+const int kLockSettleMs = 200;
 // Waits before the second, third, ... attempt: 1 s, 2 s, 4 s.
 const int kFirstRetryDelayMs = 1000;
 
@@ -63,6 +67,26 @@ bool parseContentRange(const QByteArray& value, qint64& first, qint64& whole) {
     first = match.captured(1).toLongLong();
     whole = match.captured(3).toLongLong();
     return true;
+}
+
+// Takes the lock, or the lock of a run that no longer holds it. QLockFile
+// alone takes over only a readable lock naming a process of this machine that
+// has ended: an empty lock (a power cut just after a run began) or one written
+// under another host name would block the target for good. A running holder
+// keeps its lock file locked (POSIX) or open without delete sharing (Windows),
+// so the removal fails exactly while one runs.
+bool takeLock(QLockFile& lock) {
+    if (lock.tryLock(0)) return true;
+    if (lock.error() != QLockFile::LockFailedError) return false;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application)) {
+        // A run that has just created its lock locks it and writes it a moment
+        // later; on POSIX an empty lock may be that moment.
+        QThread::msleep(kLockSettleMs);
+    }
+    return lock.removeStaleLockFile() && lock.tryLock(0);
 }
 
 // The value that names this version of the server's file in "If-Range", which
@@ -106,12 +130,12 @@ void HttpDownload::start() {
         return;
     }
     // Two runs for one target would write into the same partial file. The lock
-    // of a run that was killed is taken over (its process is gone); a running
-    // one holds it however long the transfer takes.
+    // of a run that was killed or cut off is taken over; a running one holds it
+    // however long the transfer takes.
     const QString partPath = target.absoluteFilePath() + ".part";
     partLock = std::make_unique<QLockFile>(partPath + ".lock");
     partLock->setStaleLockTime(0);
-    if (!partLock->tryLock(0)) {
+    if (!takeLock(*partLock)) {
         const bool held = partLock->error() == QLockFile::LockFailedError;
         partLock.reset();
         fail("FILE_ERROR", held ? "另一个下载程序正在保存到 " + saveFilename

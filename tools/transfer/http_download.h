@@ -25,7 +25,8 @@ class QNetworkReply;
 // file has changed; a 206 with another validator starts the file afresh.
 // Dropped connections and 502/503/504 are tried again, up to kAttempts in all,
 // each continuing what has arrived. "<target>.part.lock" keeps a second run for
-// the same target out while one writes.
+// the same target out while one writes; a lock no running program holds is
+// taken over.
 class HttpDownload : public QObject {
     Q_OBJECT
 
