@@ -69,13 +69,20 @@ bool refusedForRemoval(const QString& path) {
     return !resolved.isEmpty() && namesRoot(resolved, workingDir);
 }
 
-// True when `destination` names `source` itself, under whatever spelling or
-// link, or a folder that holds it: removing it would delete the only copy.
+// True when the existing `destination` names `source` itself, under whatever
+// spelling or link, or a folder that holds it: removing it would delete the
+// only copy. QFileInfo compares canonical paths, ignoring case where the file
+// system does (Windows).
 bool holdsSource(const QString& destination, const QString& source) {
-    const QString target = QFileInfo(destination).canonicalFilePath();
-    const QString original = QFileInfo(source).canonicalFilePath();
-    if (target.isEmpty() || original.isEmpty()) return false;
-    return original == target || original.startsWith(target.endsWith('/') ? target : target + '/');
+    const QFileInfo target(destination);
+    QString held = QFileInfo(source).canonicalFilePath();
+    while (!held.isEmpty()) {
+        if (QFileInfo(held) == target) return true;
+        const QString parent = QFileInfo(held).absolutePath();
+        if (parent == held) break;
+        held = parent;
+    }
+    return false;
 }
 
 }  // namespace
