@@ -267,6 +267,37 @@ TEST_F(FilepathFiles, RemoveAndCopyNeverFollowLinks) {
     }
 }
 
+TEST_F(FilepathFiles, CopyOntoTheSourceItselfRefusesAndKeepsIt) {
+    // Removing the destination first would delete the only copy of the source.
+    writeFile(path("dir/sub/keep.txt"), "k");
+    writeFile(path("dir/report.txt"), "the only copy");
+    WorkingDirGuard inScratch(path("dir"));
+    QStringList spellings = {path("dir/./sub/../report.txt"), "report.txt", "./sub/../report.txt",
+                             path("dir//report.txt"),
+                             // A folder that holds the source.
+                             path("dir")};
+    if (onWindows()) {
+        spellings << QDir::toNativeSeparators(path("dir/report.txt")) << path("DIR/REPORT.TXT");
+    } else {
+        ASSERT_TRUE(QFile::link(path("dir/report.txt"), path("link.txt")));
+        ASSERT_TRUE(QFile::link(path("dir"), path("folder link")));
+        spellings << path("link.txt") << path("folder link/report.txt") << path("folder link");
+    }
+    for (const QString& destination : spellings) {
+        QString error;
+        EXPECT_FALSE(Filepath::copyFile(path("dir/report.txt"), destination, error))
+            << destination.toStdString();
+        EXPECT_TRUE(error.isEmpty());
+        EXPECT_EQ(readFile(path("dir/report.txt")), "the only copy") << destination.toStdString();
+        EXPECT_EQ(readFile(path("dir/sub/keep.txt")), "k");
+    }
+    // The same spellings of the source, onto another file, still copy.
+    QString error;
+    EXPECT_TRUE(Filepath::copyFile("./sub/../report.txt", path("copy.txt"), error))
+        << error.toStdString();
+    EXPECT_EQ(readFile(path("copy.txt")), "the only copy");
+}
+
 TEST_F(FilepathFiles, WalkStopsOnlyTheCurrentFolder) {
     writeFile(path("a.txt"), "");
     writeFile(path("b/1.txt"), "");

@@ -193,21 +193,21 @@ TEST(VerbatimNetworkManager, SendsItselfOnlyPathsWithDotSegments) {
 }
 
 // A server on 127.0.0.1 that reads one request and answers with `answer`,
-// then closes the connection.
+// then closes the connection, or with `holdOpen` keeps it open.
 class CannedServer {
 public:
-    explicit CannedServer(QByteArray answer) {
+    explicit CannedServer(QByteArray answer, bool holdOpen = false) {
         server.listen(QHostAddress::LocalHost);
-        QObject::connect(&server, &QTcpServer::newConnection, [this, answer] {
+        QObject::connect(&server, &QTcpServer::newConnection, [this, answer, holdOpen] {
             QTcpSocket* socket = server.nextPendingConnection();
-            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, answer] {
+            QObject::connect(socket, &QTcpSocket::readyRead, [this, socket, answer, holdOpen] {
                 request += socket->readAll();
                 const bool whole =
                     request.contains("\r\n\r\n") &&
                     (!request.contains("Content-Length") || request.endsWith("body"));
                 if (!whole) return;
                 socket->write(answer);
-                socket->disconnectFromHost();
+                if (!holdOpen) socket->disconnectFromHost();
             });
         });
     }
@@ -224,6 +224,9 @@ struct ExchangeCase {
     int status;
     QNetworkReply::NetworkError error;
     QByteArray body;
+    // The answer's end never comes: the reply must end on its own.
+    bool holdOpen = false;
+    QByteArray xAnswer = "a, b";
 };
 
 class VerbatimHttpReplyTest : public ::testing::TestWithParam<ExchangeCase> {};
@@ -235,7 +238,7 @@ TEST_P(VerbatimHttpReplyTest, SendsThePathAsWrittenAndReadsTheAnswer) {
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);  // lives to the end
 
     const ExchangeCase& c = GetParam();
-    CannedServer server(c.answer);
+    CannedServer server(c.answer, c.holdOpen);
     VerbatimNetworkManager manager;
     QNetworkRequest request(QUrl(server.url("/b/./x/../k")));
     request.setRawHeader("X-Test", "1");
@@ -255,8 +258,14 @@ TEST_P(VerbatimHttpReplyTest, SendsThePathAsWrittenAndReadsTheAnswer) {
     EXPECT_EQ(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), c.status);
     EXPECT_EQ(reply->error(), c.error) << qPrintable(reply->errorString());
     EXPECT_EQ(reply->readAll(), c.body);
-    EXPECT_EQ(reply->rawHeader("X-Answer"), QByteArray("a, b"));
+    EXPECT_EQ(reply->rawHeader("X-Answer"), c.xAnswer);
     delete reply;
+}
+
+QByteArray repeated(const QByteArray& piece, int count) {
+    QByteArray all;
+    for (int i = 0; i < count; ++i) all += piece;
+    return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -280,7 +289,28 @@ INSTANTIATE_TEST_SUITE_P(
                      "Content-Length: 4\r\n\r\ngone",
                      404, QNetworkReply::ContentNotFoundError, "gone"},
         ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\nContent-Length: 10\r\n\r\ncut",
-                     200, QNetworkReply::RemoteHostClosedError, "cut"}));
+                     200, QNetworkReply::RemoteHostClosedError, "cut"},
+        // A long head within the limits is read whole.
+        ExchangeCase{"GET",
+                     "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\n" +
+                         repeated("X-Pad: " + QByteArray(1000, 'p') + "\r\n", 60) +
+                         "Content-Length: 5\r\n\r\nhello",
+                     200, QNetworkReply::NoError, "hello"},
+        // Endless headers, interim answers, chunk-size line or trailers from a
+        // hostile server end the reply at once.
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\n" + repeated("X-Answer: a\r\n", 6000), 0,
+                     QNetworkReply::ProtocolFailure, "", true, ""},
+        ExchangeCase{"GET", repeated("HTTP/1.1 100 Continue\r\n\r\n", 3000), 0,
+                     QNetworkReply::ProtocolFailure, "", true, ""},
+        ExchangeCase{"GET",
+                     "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\nTransfer-Encoding: chunked\r\n\r\n1" +
+                         QByteArray(5000, '0'),
+                     200, QNetworkReply::ProtocolFailure, "", true},
+        ExchangeCase{"GET",
+                     "HTTP/1.1 200 OK\r\nX-Answer: a, b\r\nTransfer-Encoding: chunked\r\n\r\n"
+                     "2\r\nhe\r\n0\r\n" +
+                         repeated("Trailer: t\r\n", 6000),
+                     200, QNetworkReply::ProtocolFailure, "he", true}));
 
 TEST(MessageWriter, WritesOneLinePerMessage) {
     std::FILE* file = std::tmpfile();

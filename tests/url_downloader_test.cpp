@@ -11,6 +11,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -389,24 +390,52 @@ TEST_F(DownloadToolTest, RedirectLoopFailsNamingTheRedirects) {
     EXPECT_TRUE(strayFiles(target.path()).isEmpty());
 }
 
-TEST_F(DownloadToolTest, NotFoundFailsAndKeepsTheOldFile) {
+TEST_F(DownloadToolTest, AnswerThatIsNoFileFailsAndKeepsTheOldFile) {
     const QString save = target.filePath("keep.bin");
     QFile old(save);
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old content");
     old.close();
-    UrlDownloader downloader(server->url("/files/missing.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
-    EXPECT_FALSE(run.ok);
-    EXPECT_NE(run.error.find("404"), std::string::npos) << run.error;
-    EXPECT_EQ(TransferTest::readFile(save), QByteArray("old content"));
-    EXPECT_EQ(strayFiles(target.path()), QStringList{"keep.bin"});
+    // Not found, and success statuses other than 200 (a 206 that was not asked for).
+    for (const auto& [path, status] :
+         {std::pair{"missing.bin", "404"}, std::pair{"小 文件.bin?status=203", "203"},
+          std::pair{"小 文件.bin?status=204", "204"}, std::pair{"小 文件.bin?status=206", "206"}}) {
+        UrlDownloader downloader(server->url(QString("/files/") + path).toStdString(),
+                                 save.toStdString());
+        const Outcome run = runDownloader(downloader);
+        EXPECT_FALSE(run.ok) << path;
+        EXPECT_NE(run.error.find(std::string("HTTP状态 ") + status), std::string::npos)
+            << run.error;
+        EXPECT_EQ(TransferTest::readFile(save), QByteArray("old content")) << path;
+        EXPECT_EQ(strayFiles(target.path()), QStringList{"keep.bin"}) << path;
+    }
 
     // A complete download then replaces it.
     UrlDownloader again(server->url("/files/%E5%B0%8F%20%E6%96%87%E4%BB%B6.bin").toStdString(),
                         save.toStdString());
     ASSERT_TRUE(again.exec()) << again.getErrorMessage();
     EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+}
+
+TEST_F(DownloadToolTest, LockThatNoRunningProgramHoldsIsTakenOver) {
+    // Left by a power cut just after a run began, written under another host
+    // name (a renamed machine), or damaged.
+    for (const QByteArray& lock : {QByteArray(), QByteArray("4321\npvl_downloader\nother-host\n"),
+                                   QByteArray("not a lock")}) {
+        const QString save = target.filePath("locked.bin");
+        QFile::remove(save);
+        QFile file(save + ".part.lock");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(lock);
+        file.close();
+        UrlDownloader downloader(server->url("/files/小 文件.bin").toStdString(),
+                                 save.toStdString());
+        const Outcome run = runDownloader(downloader);
+        ASSERT_TRUE(run.ok) << run.error << " with the lock " << lock.constData();
+        EXPECT_EQ(TransferTest::readFile(save),
+                  TransferTest::readFile(files->filePath("小 文件.bin")));
+        EXPECT_EQ(strayFiles(target.path()), QStringList{"locked.bin"});
+    }
 }
 
 TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
@@ -466,6 +495,10 @@ struct ResumeCase {
     ServerChange change;
     // The status and body length of the second run's request, as a log line's end.
     const char* answer;
+    // The second run fails and leaves the partial file for a later one.
+    bool keepsPartial = false;
+    // Requests the second run makes; `answer` ends one of them.
+    int requests = 1;
 };
 
 class DownloadResumeTest : public DownloadToolTest,
@@ -490,9 +523,19 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
     }
     UrlDownloader downloader(url.toStdString(), save.toStdString());
     const Outcome run = runDownloader(downloader);
-    const QStringList requests = newRequests(1);
-    ASSERT_EQ(requests.size(), 1);
-    EXPECT_TRUE(requests[0].endsWith(c.answer)) << qPrintable(requests[0]);
+    const QStringList requests = newRequests(c.requests);
+    ASSERT_EQ(requests.size(), c.requests) << qPrintable(requests.join('\n'));
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&c](const QString& line) {
+        return line.endsWith(c.answer);
+    })) << qPrintable(requests.join('\n'));
+    if (c.keepsPartial) {
+        EXPECT_FALSE(run.ok);
+        EXPECT_NE(run.error.find("HTTP状态 202"), std::string::npos) << run.error;
+        EXPECT_EQ(strayFiles(target.path()),
+                  QStringList({"resumed.bin.part", "resumed.bin.part.meta"}));
+        EXPECT_EQ(QFileInfo(save + ".part").size(), size / 2);
+        return;
+    }
     if (c.change == ServerChange::FileRemoved) {
         EXPECT_FALSE(run.ok);
         // The partial file of the earlier run goes with the failed one.
@@ -512,7 +555,14 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"Continues", "", ServerChange::None, " 206 2097152"},
         ResumeCase{"IgnoredRange", "?noranges", ServerChange::None, " 200 4194304"},
         ResumeCase{"ChangedFile", "", ServerChange::FileChanged, " 200 4194305"},
-        ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"}),
+        ResumeCase{"RemovedFile", "", ServerChange::FileRemoved, " 404 10"},
+        // A range answered with another success status is not the rest.
+        ResumeCase{"RangeAnsweredWith202", "?rangestatus=202", ServerChange::None, " 202 2097152",
+                   true},
+        // The server honours Range but ignores If-Range: the rest of the
+        // changed file is refused, and the whole new one fetched.
+        ResumeCase{"IfRangeIgnored", "?noifrange", ServerChange::FileChanged, " 200 4194305", false,
+                   2}),
     [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
 
 TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {

@@ -98,6 +98,22 @@ bool removeEntry(const QFileInfo& entry) {
     return (QDir().rmdir(entry.filePath()) || !QFileInfo::exists(entry.filePath())) && removed;
 }
 
+// True when the existing `destination` names `source` itself, under whatever
+// spelling or link, or a folder that holds it: removing it would delete the
+// only copy. QFileInfo compares canonical paths, ignoring case where the file
+// system does (Windows).
+bool holdsSource(const QString& destination, const QString& source) {
+    const QFileInfo target(destination);
+    QString held = QFileInfo(source).canonicalFilePath();
+    while (!held.isEmpty()) {
+        if (QFileInfo(held) == target) return true;
+        const QString parent = QFileInfo(held).absolutePath();
+        if (parent == held) break;
+        held = parent;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool isLink(const QFileInfo& entry) { return Platform::isLink(entry); }
@@ -191,7 +207,10 @@ void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>&
 
 bool copyFile(const QString& source, const QString& destination, QString& error) {
     const QFileInfo target(destination);
-    if ((target.exists() || isLink(target)) && !remove(destination)) return false;
+    if ((target.exists() || isLink(target)) &&
+        (holdsSource(destination, source) || !remove(destination))) {
+        return false;
+    }
     createDir(dir(destination));
     QFile file(source);
     const bool copied = file.copy(destination);

@@ -50,7 +50,9 @@ void walkDir(const QString& folder, const std::function<bool(const QFileInfo&)>&
 // Copies `source` to `destination`, replacing what is there and creating missing
 // folders. `error` gets the copy's error text when the copy itself fails; a failed
 // removal of the old destination returns false without touching it. A link at
-// the destination is replaced itself, never removed through.
+// the destination is replaced itself, never removed through. A destination
+// that is the source itself (another spelling, a link) or a folder holding it is
+// refused: false, nothing touched, `error` untouched.
 bool copyFile(const QString& source, const QString& destination, QString& error);
 // Writes the MD5 of the file as 32 lower-case hexadecimal digits to `md5`. False,
 // with `md5` untouched, when the file cannot be opened or a read fails midway.

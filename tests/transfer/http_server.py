@@ -19,7 +19,9 @@ input closes:
   /redirect/<name>  302 to /files/<name>
   /loop/<name>      302 to itself
   anything else     404
-The query "noranges" makes a path ignore Range and If-Range. Each request
+The query "noranges" makes a path ignore Range and If-Range, "noifrange" only
+If-Range; "status=<n>" answers a whole file with <n> instead of 200 and
+"rangestatus=<n>" a range with <n> instead of 206 (no body for 204). Each request
 appends "<path> range=<Range> if-range=<If-Range> <status> <body bytes sent>"
 to the request log once it has been answered.
 """
@@ -62,6 +64,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.redirect(parts.path)
         if kind not in ("files", "slow", "holdonce", "cutonce", "busyonce", "cut"):
             return self.answer(404, b"not found\n")
+        query = urllib.parse.parse_qs(parts.query, keep_blank_values=True)
         first = self.server.first_time(kind, name)
         if kind == "busyonce" and first:
             return self.answer(503, b"busy\n")
@@ -71,11 +74,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         etag = '"%x-%x"' % (stat.st_mtime_ns, size)
         modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
         start = 0
-        ranges = kind != "cut" and "noranges" not in parts.query
+        ranges = kind != "cut" and "noranges" not in query
         wanted = self.headers.get("Range", "")
         validator = self.headers.get("If-Range")
         if ranges and wanted.startswith("bytes=") and wanted.endswith("-") and (
-            validator is None or validator in (etag, modified)
+            validator is None or validator in (etag, modified) or "noifrange" in query
         ):
             start = int(wanted[6:-1])
             if start >= size:
@@ -86,8 +89,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.end_headers()
                 return
         self.status = 206 if start else 200
+        asked = query.get("rangestatus" if start else "status")
+        if asked:
+            self.status = int(asked[0])
         self.send_response(self.status)
         self.send_header("Content-Type", "application/octet-stream")
+        if self.status == 204:
+            self.end_headers()
+            return
         self.send_header("Content-Length", str(size - start))
         if start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))

@@ -17,6 +17,8 @@
 //   "slow-parts"              each part PUT waits 300 ms before it is handled;
 //                             "INFLIGHT <n> <url>" in the log counts the part
 //                             PUTs of the key open at its start
+// A HEAD request is also logged as "HEAD-AT <milliseconds since 1970> <url>".
+// Connections are kept alive for 5 s after an answer, as S3 keeps them.
 'use strict';
 
 const crypto = require('crypto');
@@ -132,6 +134,7 @@ async function main() {
 
   const server = http.createServer((req, res) => {
     fs.appendFileSync(logFile, `${req.method} ${req.url}\n`);
+    if (req.method === 'HEAD') fs.appendFileSync(logFile, `HEAD-AT ${Date.now()} ${req.url}\n`);
     const auth = req.headers['authorization'];
     if (auth) {
       const checked = expectedSignature(req, auth, '');
@@ -196,6 +199,8 @@ async function main() {
     }
     return handle(req, res);
   });
+  // An idle connection stays open this long after an answer.
+  server.keepAliveTimeout = 5000;
   server.listen(0, '127.0.0.1', () => {
     process.stdout.write(`PORT ${server.address().port}\n`);
   });

@@ -7,6 +7,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <filesystem>
 #include <system_error>
@@ -24,6 +25,9 @@ const int kStallTimeoutMs = 60 * 1000;
 const int kIdleFlushMs = 100;
 const int kMaxRedirects = 10;
 const qint64 kReadBufferBytes = 1024 * 1024;
+// How long an unreadable lock file is given to be written by a run that has
+// just created it.
+const int kLockSettleMs = 200;
 // Waits before the second, third, ... attempt: 1 s, 2 s, 4 s.
 const int kFirstRetryDelayMs = 1000;
 
@@ -65,6 +69,33 @@ bool parseContentRange(const QByteArray& value, qint64& first, qint64& whole) {
     return true;
 }
 
+// Takes the lock, or the lock of a run that no longer holds it. QLockFile
+// alone takes over only a readable lock naming a process of this machine that
+// has ended: an empty lock (a power cut just after a run began) or one written
+// under another host name would block the target for good. A running holder
+// keeps its lock file locked (POSIX) or open without delete sharing (Windows),
+// so the removal fails exactly while one runs.
+bool takeLock(QLockFile& lock) {
+    if (lock.tryLock(0)) return true;
+    if (lock.error() != QLockFile::LockFailedError) return false;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!lock.getLockInfo(&pid, &host, &application)) {
+        // A run that has just created its lock locks it and writes it a moment
+        // later; on POSIX an empty lock may be that moment.
+        QThread::msleep(kLockSettleMs);
+    }
+    return lock.removeStaleLockFile() && lock.tryLock(0);
+}
+
+// The value that names this version of the server's file in "If-Range", which
+// takes only a strong entity tag.
+QByteArray validatorOf(const QNetworkReply* reply) {
+    const QByteArray etag = reply->rawHeader("ETag");
+    return !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+}
+
 }  // namespace
 
 HttpDownload::HttpDownload(QString url, QString saveFilename, MessageWriter& messages)
@@ -99,12 +130,12 @@ void HttpDownload::start() {
         return;
     }
     // Two runs for one target would write into the same partial file. The lock
-    // of a run that was killed is taken over (its process is gone); a running
-    // one holds it however long the transfer takes.
+    // of a run that was killed or cut off is taken over; a running one holds it
+    // however long the transfer takes.
     const QString partPath = target.absoluteFilePath() + ".part";
     partLock = std::make_unique<QLockFile>(partPath + ".lock");
     partLock->setStaleLockTime(0);
-    if (!partLock->tryLock(0)) {
+    if (!takeLock(*partLock)) {
         const bool held = partLock->error() == QLockFile::LockFailedError;
         partLock.reset();
         fail("FILE_ERROR", held ? "另一个下载程序正在保存到 " + saveFilename
@@ -196,6 +227,12 @@ bool HttpDownload::acceptBody() {
     bodyDecided = true;
     const int status = httpStatus(reply);
     if (status == 206 && received > 0) {
+        // A server may honour "Range" and ignore "If-Range": the rest of
+        // another version of its file is no continuation.
+        if (validatorOf(reply) != validator) {
+            abortStatus = "CHANGED";
+            return false;
+        }
         qint64 first = -1;
         qint64 whole = -1;
         if (parseContentRange(reply->rawHeader("Content-Range"), first, whole) &&
@@ -207,6 +244,18 @@ bool HttpDownload::acceptBody() {
         }
         return bodyAccepted;
     }
+    if (status / 100 == 2 && status != 200) {
+        // Anything but the whole file or the rest of the partial one is no
+        // file: the target and a partial file that can be continued stay.
+        abortStatus = "HTTP_ERROR";
+        abortMessage =
+            QString("下载失败, HTTP状态 %1 %2 不是文件的内容: %3")
+                .arg(status)
+                .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString())
+                .arg(urlText);
+        keepPartial = true;
+        return false;
+    }
     if (status != 200) return false;
     // The whole file: the server ignores ranges, or its file has changed.
     if (received > 0 && !restartPartial()) {
@@ -214,10 +263,7 @@ bool HttpDownload::acceptBody() {
         abortMessage = "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString();
         return false;
     }
-    const QByteArray etag = reply->rawHeader("ETag");
-    // "If-Range" takes only a strong entity tag.
-    validator =
-        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+    validator = validatorOf(reply);
     if (!writeMeta()) {
         abortStatus = "FILE_ERROR";
         abortMessage = "无法写入文件 " + metaFilename;
@@ -275,6 +321,17 @@ void HttpDownload::onFinished() {
             return;
         }
         retry("HTTP_ERROR", "下载失败, 服务器返回的范围不符: " + currentUrl.toString());
+        return;
+    }
+    if (abortStatus == "CHANGED") {
+        // The server's file has changed since the partial file began: start afresh.
+        abortStatus.clear();
+        if (!restartPartial()) {
+            fail("FILE_ERROR",
+                 "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
+            return;
+        }
+        request(url);
         return;
     }
     if (!abortStatus.isEmpty()) {
@@ -408,9 +465,11 @@ void HttpDownload::fail(const QString& status, const QString& message) {
     stallTimer.stop();
     if (partFile.isOpen()) partFile.close();
     // What arrived in this run stays for the next run to continue, when the
-    // server allows that; an older partial file, or one that cannot be
+    // server allows that, and so does an older partial file that an answer
+    // other than the file left alone; any other, or one that cannot be
     // continued, goes.
-    if (!metaFilename.isEmpty() && (!wroteThisRun || validator.isEmpty())) {
+    const bool resumable = received > 0 && !validator.isEmpty();
+    if (!metaFilename.isEmpty() && !(resumable && (wroteThisRun || keepPartial))) {
         partFile.remove();
         QFile::remove(metaFilename);
     }

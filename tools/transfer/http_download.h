@@ -17,12 +17,16 @@ class QNetworkReply;
 // One GET of a URL into a file. The body goes to "<target>.part" beside the
 // target, which takes the target's name only once the whole body is on disk,
 // so a failed or cut download never leaves a partial file under that name.
+// Only a 200, or a 206 that continues the partial file, is the file; any other
+// answer fails the run and leaves the target as it was.
 // "<target>.part.meta" records the URL and the server's validator (entity tag
 // or modification time): a later run for the same URL continues the partial
 // file with a range request, which the server answers in full instead when its
-// file has changed. Dropped connections and 502/503/504 are tried again, up
-// to kAttempts in all, each continuing what has arrived. "<target>.part.lock"
-// keeps a second run for the same target out while one writes.
+// file has changed; a 206 with another validator starts the file afresh.
+// Dropped connections and 502/503/504 are tried again, up to kAttempts in all,
+// each continuing what has arrived. "<target>.part.lock" keeps a second run for
+// the same target out while one writes; a lock no running program holds is
+// taken over.
 class HttpDownload : public QObject {
     Q_OBJECT
 
@@ -80,6 +84,8 @@ private:
     bool bodyAccepted = false;
     bool stalled = false;
     bool wroteThisRun = false;
+    // An answer that was not the file left the partial file as it was.
+    bool keepPartial = false;
     QString abortStatus;
     QString abortMessage;
     bool done = false;

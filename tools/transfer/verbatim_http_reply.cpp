@@ -17,6 +17,11 @@ namespace {
 // the connection busy, little enough that upload progress means bytes sent.
 const qint64 kSendWindow = 256 * 1024;
 const qint64 kReadChunk = 64 * 1024;
+// Limits on what a server may send before the body and between chunks: past
+// them the answer is refused at once instead of kept and searched.
+const int kMaxHeadBytes = 64 * 1024;  // status lines and headers, interim answers included
+const int kMaxLineBytes = 4 * 1024;   // a chunk-size line or a line after a chunk
+const int kMaxTrailerBytes = 64 * 1024;
 
 QByteArray verbOf(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
     switch (operation) {
@@ -237,8 +242,17 @@ void VerbatimHttpReply::onReadyRead() {
 // (1xx) answers. False while more is needed or after a failure.
 bool VerbatimHttpReply::parseHead() {
     for (;;) {
-        const int end = incoming.indexOf("\r\n\r\n");
+        // What has been searched already is not searched again.
+        const int end = incoming.indexOf("\r\n\r\n", std::max(0, scanned - 3));
+        if (end < 0) scanned = incoming.size();
+        if (headBytes + (end < 0 ? incoming.size() : end + 4) > kMaxHeadBytes) {
+            failWith(ProtocolFailure,
+                     QString("服务器的响应头超过 %1 KiB, 不再读取").arg(kMaxHeadBytes / 1024));
+            return false;
+        }
         if (end < 0) return false;
+        headBytes += end + 4;
+        scanned = 0;
         const QList<QByteArray> lines = incoming.left(end).split('\n');
         incoming.remove(0, end + 4);
         const QList<QByteArray> status = lines.first().trimmed().split(' ');
@@ -300,14 +314,28 @@ bool VerbatimHttpReply::parseChunked() {
             chunkPart = ChunkPart::DataEnd;
             continue;
         }
-        const int end = incoming.indexOf("\r\n");
+        const int end = incoming.indexOf("\r\n", std::max(0, scanned - 1));
+        if (end < 0) scanned = incoming.size();
+        if ((end < 0 ? incoming.size() : end) > kMaxLineBytes) {
+            failWith(ProtocolFailure,
+                     QString("服务器的分块编码无效: 一行超过 %1 字节").arg(kMaxLineBytes));
+            return false;
+        }
         if (end < 0) return false;
+        scanned = 0;
         const QByteArray line = incoming.left(end);
         incoming.remove(0, end + 2);
         if (chunkPart == ChunkPart::DataEnd) {
             chunkPart = ChunkPart::SizeLine;
         } else if (chunkPart == ChunkPart::Trailer) {
             if (line.isEmpty()) return true;
+            trailerBytes += end + 2;
+            if (trailerBytes > kMaxTrailerBytes) {
+                failWith(
+                    ProtocolFailure,
+                    QString("服务器的分块编码无效: 尾部超过 %1 KiB").arg(kMaxTrailerBytes / 1024));
+                return false;
+            }
         } else {
             bool ok = false;
             chunkLeft = line.split(';').first().trimmed().toLongLong(&ok, 16);

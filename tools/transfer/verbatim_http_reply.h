@@ -26,6 +26,8 @@ class QTcpSocket;
 // readyRead() and downloadProgress(). Sets HttpStatusCodeAttribute and the
 // same NetworkError as Qt for an HTTP error status, and ends with finished(),
 // also after abort(). No redirects, no compression, no proxy of its own.
+// Fails at once (ProtocolFailure) when the status lines and headers pass
+// 64 KiB, a chunk-size line 4 KiB or the trailers 64 KiB.
 // HTTPS needs Qt built with SSL support; without it the reply fails with a
 // text that says so.
 class VerbatimHttpReply : public QNetworkReply {
@@ -71,6 +73,10 @@ private:
     std::unique_ptr<QTcpSocket> socket;
     Stage stage = Stage::Connecting;
     QByteArray incoming;
+    // The bytes at the start of `incoming` searched for a line's end in vain.
+    int scanned = 0;
+    qint64 headBytes = 0;
+    qint64 trailerBytes = 0;
     QByteArray readable;
     qint64 received = 0;
     qint64 expected = -1;  // body bytes still to come; -1 until the connection ends
