@@ -61,6 +61,17 @@ void writeTree(const QString& root, const Tree& tree) {
         writeFile(root + "/" + it.key(), it.value());
 }
 
+// `count` empty files spread over 100 folders below `root`, made quickly.
+void writeEmptyFiles(const QString& root, int count) {
+    constexpr int kFolders = 100;
+    for (int d = 0; d < kFolders; ++d)
+        ASSERT_TRUE(QDir().mkpath(QString("%1/d%2").arg(root).arg(d)));
+    for (int i = 0; i < count; ++i) {
+        QFile file(QString("%1/d%2/f%3").arg(root).arg(i % kFolders).arg(i));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << file.fileName().toStdString();
+    }
+}
+
 Tree readTree(const QString& root, const QStringList& skip = {}) {
     Tree tree;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -549,6 +560,61 @@ TEST_F(UpdaterTest, ReplacedFilesLeftToDeleteAreDeletedWithoutARecovery) {
     writeTree(update(), {{"obsolete/1/Pavlune.dll", "v0 main library"},
                          {"obsolete/1/plugins/pvl_a.dll", "v0 plugin a"}});
     runWorker();
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
+TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreDeleted) {
+    // The tray stand-in asks for the client's guard from its start on, as the
+    // client it may start at once would. Deleting the old files takes far longer
+    // than starting the tray program: the guard is to be free while the worker
+    // still deletes them, not only once it ends. Wine deletes far more slowly.
+    writeTree(app, kVersion1);
+    ASSERT_NO_FATAL_FAILURE(
+        writeEmptyFiles(update() + "/obsolete/1", platform().windows() ? 10000 : 50000));
+    QProcessEnvironment env = environment();
+    env.insert("START_RECORDER_TAKE_GUARD", "Pavlune.exe");
+    QProcess worker;
+    start(worker, {"runas"}, env);
+    ASSERT_TRUE(worker.waitForStarted());
+    const QString guardRecord = tray() + ".guard";
+    // Seen in this order, the guard was taken before the worker ended.
+    bool recordSeen = false;
+    bool workerRan = false;
+    bool filesLeft = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kRunTimeoutMs) {
+        if (QFileInfo::exists(guardRecord)) {
+            recordSeen = true;
+            filesLeft = !entryNames(update()).isEmpty();
+            workerRan = !worker.waitForFinished(0);
+            break;
+        }
+        if (worker.waitForFinished(10)) break;
+    }
+    ASSERT_TRUE(worker.state() == QProcess::NotRunning || worker.waitForFinished(kRunTimeoutMs));
+    const qint64 endedMsecs = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_EQ(worker.exitCode(), 0);
+    waitFor([&] { return QFileInfo::exists(guardRecord); }, kDetachedStartTimeoutMs);
+    const QList<QByteArray> guard = readAll(guardRecord).trimmed().split('\t');
+    const std::string waited =
+        guard.size() < 2 ? "never taken"
+                         : QString("taken %1 ms after the tray start, after %2 refusals")
+                               .arg(guard.at(0).toLongLong() - trayStarts().value(0).msecs)
+                               .arg(QString(guard.at(1)))
+                               .toStdString();
+    std::cout << "[ guard " << waited << "; the worker ended "
+              << endedMsecs - trayStarts().value(0).msecs << " ms after the tray start ]"
+              << std::endl;
+    EXPECT_TRUE(recordSeen) << "only after the worker ended: " << waited;
+    if (recordSeen) {
+        EXPECT_TRUE(workerRan) << waited;
+        EXPECT_TRUE(filesLeft) << waited;
+    }
+
     EXPECT_EQ(logMessages(),
               QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
     EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);

@@ -171,6 +171,10 @@ int main(int argc, char* argv[]) {
         checked = checkUpdate(installer);
         startSystemTrayIcon({});
     }
+    // The client shares the guard, and the tray program may start it at once:
+    // what is left to do (deleting old files, which can take long) must not keep
+    // the client out. A worker started meanwhile may delete them side by side.
+    guard.release();
     if (checked) freeObsolete(installer);
     return 0;
 }
