@@ -827,8 +827,13 @@ TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArgument
         // Windows looks in the program's own folder first: the launcher starts
         // itself. The worker's command line, read while it pauses in restart
         // mode, shows what it was given, every letter of element 0 included.
+        // Started from a folder other than its own, with blanks and Chinese
+        // letters: the worker and the tray program work there too, the worker
+        // writing its log into the folder's "log".
+        const QString caller = root.path() + "/调用 方 folder";
+        ASSERT_TRUE(QDir().mkpath(caller + "/log"));
         QProcess launcher;
-        launcher.setWorkingDirectory(root.path());
+        launcher.setWorkingDirectory(caller);
         launcher.setProcessEnvironment(environment());
         platform().prepare(launcher, updater(), {"x y", "restart"});
         launcher.start();
@@ -848,11 +853,13 @@ TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArgument
         EXPECT_TRUE(seen.endsWith(expected)) << seen.toStdString();
         EXPECT_TRUE(launcher.waitForFinished(kRunTimeoutMs));
         EXPECT_EQ(trayStarts().value(0).arguments, QStringList({"runas", "restart"}));
+        EXPECT_EQ(trayStarts().value(0).workingDir, native(caller));
+        EXPECT_EQ(QDir(caller + "/log").entryList({"UPDATER_I_*.LOG"}).size(), 1);
         return;
     }
     // The relaunch looks for "updater" in the working directory first: a recorder
-    // there shows exactly what it is given.
-    const QString elsewhere = root.path() + "/elsewhere";
+    // there shows exactly what it is given, and where it works.
+    const QString elsewhere = root.path() + "/别处 elsewhere";
     ASSERT_TRUE(QDir().mkpath(elsewhere));
     const QString relaunched = elsewhere + "/" + platform().updaterName();
     ASSERT_TRUE(QFile::copy(platform().startRecorderBinary(), relaunched));
@@ -897,7 +904,10 @@ TEST_F(UpdaterTest, LauncherStartsAWorkerThatDoesTheWholeJob) {
     ASSERT_EQ(starts.size(), 1);
     EXPECT_EQ(starts.at(0).arguments, QStringList{"runas"});
     EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    // Both elevated starts work where the launcher was started: the worker's log
+    // is in that folder's "log", and the tray program records it.
     EXPECT_TRUE(logMessages().contains("解压缩更新包: 1"));
+    EXPECT_EQ(starts.at(0).workingDir, native(app));
 }
 
 // --- A worker killed part-way through a hot update ---
