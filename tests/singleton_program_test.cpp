@@ -14,14 +14,21 @@ namespace {
 
 QString uniqueKey() { return "Pavlune test " + QUuid::createUuid().toString() + ".exe"; }
 
-// Starts a child that takes the guard and keeps it until its stdin closes.
-std::unique_ptr<QProcess> startHolder(const QString& key, QByteArray& answer) {
-    auto process = std::make_unique<QProcess>();
-    process->start(FOUNDATION_CHILD, {"guard", key, "hold"});
-    if (!process->waitForStarted(5000)) return process;
-    while (!process->canReadLine() && process->waitForReadyRead(5000)) {
+// The next line a child prints; empty when none comes.
+QByteArray nextLine(QProcess& process) {
+    while (!process.canReadLine() && process.waitForReadyRead(5000)) {
     }
-    answer = process->readLine().trimmed();
+    return process.readLine().trimmed();
+}
+
+// Starts a child that takes the guard and keeps it until its stdin closes
+// ("hold"), or gives it up at once and lives on ("release").
+std::unique_ptr<QProcess> startHolder(const QString& key, QByteArray& answer,
+                                      const QString& mode = "hold") {
+    auto process = std::make_unique<QProcess>();
+    process->start(FOUNDATION_CHILD, {"guard", key, mode});
+    if (!process->waitForStarted(5000)) return process;
+    answer = nextLine(*process);
     return process;
 }
 
@@ -77,6 +84,39 @@ TEST(SingletonProgram, ProgramsStartedByTheHolderDoNotKeepIt) {
     while (!sleeperRuns && waited.elapsed() < 15000) sleeperRuns = guardOnce(sleeperKey) == "busy";
     ASSERT_TRUE(sleeperRuns) << "the started program should still run";
     EXPECT_EQ(guardOnce(key), "taken");
+}
+
+TEST(SingletonProgram, ReleasedGuardIsFreeWhileItsHolderLivesAndCanBeTakenAgain) {
+    const QString key = uniqueKey();
+    QByteArray answer;
+    auto holder = startHolder(key, answer, "release");
+    ASSERT_EQ(answer, "taken");
+    ASSERT_EQ(nextLine(*holder), "released");
+    EXPECT_EQ(guardOnce(key), "taken");
+    EXPECT_EQ(holder->state(), QProcess::Running) << "the free guard must not come from its end";
+
+    holder->write("again\n");  // the same object takes it once more
+    EXPECT_EQ(nextLine(*holder), "taken");
+    EXPECT_EQ(guardOnce(key), "busy");
+    holder->closeWriteChannel();
+    ASSERT_TRUE(holder->waitForFinished(5000));
+}
+
+TEST(SingletonProgram, ReleaseWithoutTheGuardLeavesTheHoldersGuardTaken) {
+    const QString key = uniqueKey();
+    QByteArray answer;
+    auto holder = startHolder(key, answer);
+    ASSERT_EQ(answer, "taken");
+    auto refused = startHolder(key, answer, "release");
+    ASSERT_EQ(answer, "busy");
+    ASSERT_EQ(nextLine(*refused), "released");
+    EXPECT_EQ(guardOnce(key), "busy");
+    refused->write("again\n");
+    EXPECT_EQ(nextLine(*refused), "busy");
+    refused->closeWriteChannel();
+    holder->closeWriteChannel();
+    ASSERT_TRUE(refused->waitForFinished(5000));
+    ASSERT_TRUE(holder->waitForFinished(5000));
 }
 
 TEST(SingletonProgram, SecondCallInOneProcessAnswersTakenAlreadyEvenAfterDestruction) {

@@ -61,6 +61,17 @@ void writeTree(const QString& root, const Tree& tree) {
         writeFile(root + "/" + it.key(), it.value());
 }
 
+// `count` empty files spread over 100 folders below `root`, made quickly.
+void writeEmptyFiles(const QString& root, int count) {
+    constexpr int kFolders = 100;
+    for (int d = 0; d < kFolders; ++d)
+        ASSERT_TRUE(QDir().mkpath(QString("%1/d%2").arg(root).arg(d)));
+    for (int i = 0; i < count; ++i) {
+        QFile file(QString("%1/d%2/f%3").arg(root).arg(i % kFolders).arg(i));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << file.fileName().toStdString();
+    }
+}
+
 Tree readTree(const QString& root, const QStringList& skip = {}) {
     Tree tree;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
@@ -670,6 +681,61 @@ TEST_P(WorkFolderLinkTest, IsRemovedAsALinkAndNeverFollowed) {
 INSTANTIATE_TEST_SUITE_P(Places, WorkFolderLinkTest,
                          ::testing::Values("staging", "replaced", "obsolete"));
 
+TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreDeleted) {
+    // The tray stand-in asks for the client's guard from its start on, as the
+    // client it may start at once would. Deleting the old files takes far longer
+    // than starting the tray program: the guard is to be free while the worker
+    // still deletes them, not only once it ends. Wine deletes far more slowly.
+    writeTree(app, kVersion1);
+    ASSERT_NO_FATAL_FAILURE(
+        writeEmptyFiles(update() + "/obsolete/1", platform().windows() ? 10000 : 50000));
+    QProcessEnvironment env = environment();
+    env.insert("START_RECORDER_TAKE_GUARD", "Pavlune.exe");
+    QProcess worker;
+    start(worker, {"runas"}, env);
+    ASSERT_TRUE(worker.waitForStarted());
+    const QString guardRecord = tray() + ".guard";
+    // Seen in this order, the guard was taken before the worker ended.
+    bool recordSeen = false;
+    bool workerRan = false;
+    bool filesLeft = false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kRunTimeoutMs) {
+        if (QFileInfo::exists(guardRecord)) {
+            recordSeen = true;
+            filesLeft = !entryNames(update()).isEmpty();
+            workerRan = !worker.waitForFinished(0);
+            break;
+        }
+        if (worker.waitForFinished(10)) break;
+    }
+    ASSERT_TRUE(worker.state() == QProcess::NotRunning || worker.waitForFinished(kRunTimeoutMs));
+    const qint64 endedMsecs = QDateTime::currentMSecsSinceEpoch();
+    EXPECT_EQ(worker.exitCode(), 0);
+    waitFor([&] { return QFileInfo::exists(guardRecord); }, kDetachedStartTimeoutMs);
+    const QList<QByteArray> guard = readAll(guardRecord).trimmed().split('\t');
+    const std::string waited =
+        guard.size() < 2 ? "never taken"
+                         : QString("taken %1 ms after the tray start, after %2 refusals")
+                               .arg(guard.at(0).toLongLong() - trayStarts().value(0).msecs)
+                               .arg(QString(guard.at(1)))
+                               .toStdString();
+    std::cout << "[ guard " << waited << "; the worker ended "
+              << endedMsecs - trayStarts().value(0).msecs << " ms after the tray start ]"
+              << std::endl;
+    EXPECT_TRUE(recordSeen) << "only after the worker ended: " << waited;
+    if (recordSeen) {
+        EXPECT_TRUE(workerRan) << waited;
+        EXPECT_TRUE(filesLeft) << waited;
+    }
+
+    EXPECT_EQ(logMessages(),
+              QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(entryNames(update()).isEmpty()) << entryNames(update()).join(",").toStdString();
+}
+
 // --- Full installer ---
 
 class FullInstallerTest : public UpdaterTest, public ::testing::WithParamInterface<const char*> {
@@ -876,8 +942,13 @@ TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArgument
         // Windows looks in the program's own folder first: the launcher starts
         // itself. The worker's command line, read while it pauses in restart
         // mode, shows what it was given, every letter of element 0 included.
+        // Started from a folder other than its own, with blanks and Chinese
+        // letters: the worker and the tray program work there too, the worker
+        // writing its log into the folder's "log".
+        const QString caller = root.path() + "/调用 方 folder";
+        ASSERT_TRUE(QDir().mkpath(caller + "/log"));
         QProcess launcher;
-        launcher.setWorkingDirectory(root.path());
+        launcher.setWorkingDirectory(caller);
         launcher.setProcessEnvironment(environment());
         platform().prepare(launcher, updater(), {"x y", "restart"});
         launcher.start();
@@ -897,11 +968,13 @@ TEST_F(UpdaterTest, LauncherRelaunchesTheProgramOfItsNameWithRunasAndItsArgument
         EXPECT_TRUE(seen.endsWith(expected)) << seen.toStdString();
         EXPECT_TRUE(launcher.waitForFinished(kRunTimeoutMs));
         EXPECT_EQ(trayStarts().value(0).arguments, QStringList({"runas", "restart"}));
+        EXPECT_EQ(trayStarts().value(0).workingDir, native(caller));
+        EXPECT_EQ(QDir(caller + "/log").entryList({"UPDATER_I_*.LOG"}).size(), 1);
         return;
     }
     // The relaunch looks for "updater" in the working directory first: a recorder
-    // there shows exactly what it is given.
-    const QString elsewhere = root.path() + "/elsewhere";
+    // there shows exactly what it is given, and where it works.
+    const QString elsewhere = root.path() + "/别处 elsewhere";
     ASSERT_TRUE(QDir().mkpath(elsewhere));
     const QString relaunched = elsewhere + "/" + platform().updaterName();
     ASSERT_TRUE(QFile::copy(platform().startRecorderBinary(), relaunched));
@@ -946,7 +1019,10 @@ TEST_F(UpdaterTest, LauncherStartsAWorkerThatDoesTheWholeJob) {
     ASSERT_EQ(starts.size(), 1);
     EXPECT_EQ(starts.at(0).arguments, QStringList{"runas"});
     EXPECT_EQ(readTree(app, kNotInstalled), merged(kVersion1, kVersion2));
+    // Both elevated starts work where the launcher was started: the worker's log
+    // is in that folder's "log", and the tray program records it.
     EXPECT_TRUE(logMessages().contains("解压缩更新包: 1"));
+    EXPECT_EQ(starts.at(0).workingDir, native(app));
 }
 
 // --- A worker killed part-way through a hot update ---

@@ -7,6 +7,15 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <utility>
+
+struct SingletonProgram::Hold {
+    int fd;
+};
+
+SingletonProgram::SingletonProgram(QString key) : key(std::move(key)) {}
+
+SingletonProgram::~SingletonProgram() = default;
 
 // The guard is a socket bound to a name in Linux's abstract socket namespace:
 // the name is visible to every process of the machine whatever its user or
@@ -32,6 +41,14 @@ bool SingletonProgram::isRunning() {
         close(fd);
         return true;
     }
-    // Deliberately never closed: the guard is held until the process ends.
+    // Kept open until release(), or the process ends.
+    hold = std::make_unique<Hold>(Hold{fd});
     return false;
+}
+
+// The name is unbound when its one descriptor closes.
+void SingletonProgram::release() {
+    if (!hold) return;
+    close(hold->fd);
+    hold.reset();
 }

@@ -19,9 +19,9 @@ bool isExecutableFile(const QString& path) {
 
 // The Windows shell looks for a bare name in the working directory before the
 // search path; a name with a folder is taken as it is.
-QString resolve(const QString& file) {
+QString resolve(const QString& file, const QString& workingDir) {
     if (file.contains('/')) return QFileInfo(file).absoluteFilePath();
-    const QString inWorkingDir = QDir::current().absoluteFilePath(file);
+    const QString inWorkingDir = QDir(workingDir).absoluteFilePath(file);
     if (isExecutableFile(inWorkingDir)) return inWorkingDir;
     const QString inPath = QStandardPaths::findExecutable(file);
     return inPath.isEmpty() ? file : inPath;
@@ -29,8 +29,9 @@ QString resolve(const QString& file) {
 
 }  // namespace
 
-bool runAs(const std::string& file, const std::string& parameters) {
-    QString program = resolve(QString::fromStdString(file));
+bool runAs(const std::string& file, const std::string& parameters, const std::string& workingDir) {
+    const QString directory = QString::fromStdString(workingDir);
+    QString program = resolve(QString::fromStdString(file), directory);
     QStringList arguments = QString::fromStdString(parameters).split(' ');
     arguments.removeAll(QString());
     if (geteuid() != 0) {
@@ -44,12 +45,12 @@ bool runAs(const std::string& file, const std::string& parameters) {
             arguments.prepend(program);
             const QByteArray tmpdir = qgetenv("TMPDIR");
             if (!tmpdir.isEmpty()) arguments.prepend("TMPDIR=" + QString::fromLocal8Bit(tmpdir));
-            arguments.prepend("--chdir=" + QDir::currentPath());
+            arguments.prepend("--chdir=" + directory);
             arguments.prepend(env);
             program = pkexec;
         }
     }
-    return QProcess::startDetached(program, arguments, QDir::currentPath());
+    return QProcess::startDetached(program, arguments, directory);
 }
 
 }  // namespace Elevation

@@ -28,10 +28,12 @@ const QString kGuardKey = "Pavlune.exe";
 const QString kTrayProgram = "PavluneSystemTrayIcon.exe";
 constexpr unsigned long kRestartPauseMs = 1500;
 
-// Starts the tray program elevated; its first argument is always "runas".
+// Starts the tray program elevated, where the worker works; its first argument
+// is always "runas".
 void startSystemTrayIcon(const QStringList& arguments) {
     const QString parameters = QString("runas %1").arg(arguments.join(" "));
-    Elevation::runAs(kTrayProgram.toStdString(), parameters.toStdString());
+    Elevation::runAs(kTrayProgram.toStdString(), parameters.toStdString(),
+                     QDir::currentPath().toStdString());
 }
 
 // Checks a staged package against its MD5 sidecar, logging each step. True only
@@ -152,8 +154,10 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() < 2 || arguments.at(1) != kRunAs) {
         const QString parameters = QString("runas %1").arg(arguments.join(" "));
+        // The worker finds the tray program, its files and its log folder through
+        // the working directory: it is handed on, not left to the system.
         Elevation::runAs(QCoreApplication::applicationName().toStdString(),
-                         parameters.toStdString());
+                         parameters.toStdString(), QDir::currentPath().toStdString());
         return 0;
     }
 
@@ -175,6 +179,10 @@ int main(int argc, char* argv[]) {
         checked = checkUpdate(installer);
         startSystemTrayIcon({});
     }
+    // The client shares the guard, and the tray program may start it at once:
+    // what is left to do (deleting old files, which can take long) must not keep
+    // the client out. A worker started meanwhile may delete them side by side.
+    guard.release();
     if (checked) freeObsolete(installer);
     return 0;
 }

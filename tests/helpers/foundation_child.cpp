@@ -7,6 +7,9 @@
 //   foundation_child guard KEY spawn PROGRAM [ARGS...]
 //                                              takes it, starts PROGRAM detached, prints its pid
 //   foundation_child guard KEY twice           two guard objects in one process
+//   foundation_child guard KEY release         prints taken/busy, releases, prints
+//                                              released, then taken/busy again when a
+//                                              line arrives on stdin; waits for EOF
 //   foundation_child run PROGRAM [ARGS...]     prints what runSimpleCommand returned
 //   foundation_child sleep MS                  ends after MS milliseconds, as a running program
 #include <QCoreApplication>
@@ -57,13 +60,20 @@ int runGuard(const QStringList& args) {
     }
     std::cout << (guard.isRunning() ? "busy" : "taken") << std::endl;
     if (mode == "once") return 0;
+    std::string line;
+    if (mode == "release") {
+        guard.release();
+        std::cout << "released" << std::endl;
+        if (std::getline(std::cin, line)) {
+            std::cout << (guard.isRunning() ? "busy" : "taken") << std::endl;
+        }
+    }
     if (mode == "spawn") {
         qint64 pid = 0;
         QProcess::startDetached(args.value(4), args.mid(5), QString(), &pid);
         std::cout << pid << std::endl;
         return 0;
     }
-    std::string line;
     while (std::getline(std::cin, line)) {
     }
     return 0;

@@ -1,5 +1,0 @@
-#include "singleton_program.h"
-
-#include <utility>
-
-SingletonProgram::SingletonProgram(QString key) : key(std::move(key)) {}
