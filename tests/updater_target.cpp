@@ -133,7 +133,9 @@ QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
 
 QString UpdaterTarget::commandLine(qint64 pid) const {
     QByteArray line = readAll(QString("/proc/%1/cmdline").arg(pid));
-    if (line.endsWith('\0')) line.chop(1);
+    // Wine writes the Windows command line over its loader's arguments, the
+    // rest of their room left as NUL bytes.
+    while (line.endsWith('\0')) line.chop(1);
     return QString::fromUtf8(line.replace('\0', ' '));
 }
 

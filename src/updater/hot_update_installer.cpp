@@ -318,7 +318,9 @@ bool HotUpdateInstaller::discard(const QString& path) {
 // delete the same files side by side with this one.
 bool HotUpdateInstaller::freeObsolete() {
     const QFileInfo info(obsolete);
-    if (!isPresent(info)) return true;
+    // A link that could not be dropped is left as it is: removing it again could
+    // reach what it points to where the system mishandles links (Wine).
+    if (!isPresent(info) || Filepath::isLink(info)) return true;
     if (!isRealFolder(info)) {
         if (Filepath::remove(obsolete) || !isPresent(QFileInfo(obsolete))) return true;
         return fail("删除文件夹失败: " + obsolete);

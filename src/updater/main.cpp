@@ -113,11 +113,11 @@ void tryHotUpdate(HotUpdateInstaller& installer) {
 bool checkUpdate(HotUpdateInstaller& installer) {
     // The tray program's executable cannot be opened for writing while it runs.
     if (Filepath::fileBeingUsed(kTrayProgram)) return false;
-    if (!installer.dropLinkedWorkFolders()) {
-        LOG(WARNING) << installer.errorMessage().toStdString();
-        return true;
-    }
-    if (installer.wasInterrupted()) {
+    // A link in a work folder's place that cannot be removed leaves the work
+    // folders unusable this run: no recovery and no hot update go through it.
+    const bool workFoldersUsable = installer.dropLinkedWorkFolders();
+    if (!workFoldersUsable) LOG(WARNING) << installer.errorMessage().toStdString();
+    if (workFoldersUsable && installer.wasInterrupted()) {
         // An earlier run was killed part-way. The folder is put right before
         // either kind of update: a full installer started over moved-aside files
         // would have its work undone by a later recovery. The package of the
@@ -128,7 +128,7 @@ bool checkUpdate(HotUpdateInstaller& installer) {
         if (!recovered) return true;
     }
     tryFullInstaller();
-    tryHotUpdate(installer);
+    if (workFoldersUsable) tryHotUpdate(installer);
     return true;
 }
 
