@@ -703,42 +703,22 @@ TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreD
     QProcess worker;
     start(worker, {"runas"}, env);
     ASSERT_TRUE(worker.waitForStarted());
+    // The stand-in records "<time taken>\t<refusals>" once it has the guard.
     const QString guardRecord = tray() + ".guard";
-    // Seen in this order, the guard was taken before the worker ended.
-    bool recordSeen = false;
-    bool workerRan = false;
-    bool filesLeft = false;
+    bool takenWhileDeleting = false;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < kRunTimeoutMs) {
-        if (QFileInfo::exists(guardRecord)) {
-            recordSeen = true;
-            filesLeft = !entryNames(update()).isEmpty();
-            workerRan = !worker.waitForFinished(0);
-            break;
-        }
-        if (worker.waitForFinished(10)) break;
+    while (!worker.waitForFinished(10) && timer.elapsed() < kRunTimeoutMs) {
+        if (!QFileInfo::exists(guardRecord)) continue;
+        takenWhileDeleting =
+            !entryNames(update()).isEmpty() && worker.state() != QProcess::NotRunning;
+        break;
     }
     ASSERT_TRUE(worker.state() == QProcess::NotRunning || worker.waitForFinished(kRunTimeoutMs));
-    const qint64 endedMsecs = QDateTime::currentMSecsSinceEpoch();
     EXPECT_EQ(worker.exitCode(), 0);
     waitFor([&] { return QFileInfo::exists(guardRecord); }, kDetachedStartTimeoutMs);
-    const QList<QByteArray> guard = readAll(guardRecord).trimmed().split('\t');
-    const std::string waited =
-        guard.size() < 2 ? "never taken"
-                         : QString("taken %1 ms after the tray start, after %2 refusals")
-                               .arg(guard.at(0).toLongLong() - trayStarts().value(0).msecs)
-                               .arg(QString(guard.at(1)))
-                               .toStdString();
-    std::cout << "[ guard " << waited << "; the worker ended "
-              << endedMsecs - trayStarts().value(0).msecs << " ms after the tray start ]"
-              << std::endl;
-    EXPECT_TRUE(recordSeen) << "only after the worker ended: " << waited;
-    if (recordSeen) {
-        EXPECT_TRUE(workerRan) << waited;
-        EXPECT_TRUE(filesLeft) << waited;
-    }
-
+    EXPECT_TRUE(takenWhileDeleting) << "taken only after the worker ended: "
+                                    << readAll(guardRecord).toStdString();
     EXPECT_EQ(logMessages(),
               QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
     EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
