@@ -312,26 +312,19 @@ void HttpDownload::onFinished() {
     const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
     reply = nullptr;
 
-    if (abortStatus == "RANGE") {
-        // A range that does not continue the partial file: start afresh.
+    if (abortStatus == "RANGE" || abortStatus == "CHANGED") {
+        // A range that does not continue the partial file, or a file that has
+        // changed since the partial file began: start afresh.
+        const bool changed = abortStatus == "CHANGED";
         abortStatus.clear();
         if (!restartPartial()) {
             fail("FILE_ERROR",
                  "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
-            return;
+        } else if (changed) {
+            request(url);
+        } else {
+            retry("HTTP_ERROR", "下载失败, 服务器返回的范围不符: " + currentUrl.toString());
         }
-        retry("HTTP_ERROR", "下载失败, 服务器返回的范围不符: " + currentUrl.toString());
-        return;
-    }
-    if (abortStatus == "CHANGED") {
-        // The server's file has changed since the partial file began: start afresh.
-        abortStatus.clear();
-        if (!restartPartial()) {
-            fail("FILE_ERROR",
-                 "写入文件失败 " + partFile.fileName() + ": " + partFile.errorString());
-            return;
-        }
-        request(url);
         return;
     }
     if (!abortStatus.isEmpty()) {
