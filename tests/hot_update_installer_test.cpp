@@ -54,6 +54,14 @@ Tree merged(Tree base, const Tree& update) {
     return base;
 }
 
+// Applies `tree` as the package's content.
+bool applyTree(HotUpdateInstaller& installer, const Tree& tree) {
+    return installer.apply([&](const QString& staging) {
+        writeTree(staging, tree);
+        return true;
+    });
+}
+
 QStringList entryNames(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
                                   QDir::NoDotAndDotDot);
@@ -95,12 +103,10 @@ TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders)
     writeTree(app, kVersion1);
     HotUpdateInstaller installer(app, work);
     EXPECT_FALSE(installer.wasInterrupted());
-    ASSERT_TRUE(installer.prepare());
-    writeTree(installer.stagingDir(), kVersion2);
-    ASSERT_TRUE(QFile::link("a.txt", installer.stagingDir() + "/link"));
-
-    ASSERT_TRUE(installer.install()) << installer.errorMessage().toStdString();
-    installer.cleanUp();
+    ASSERT_TRUE(installer.apply([&](const QString& staging) {
+        writeTree(staging, kVersion2);
+        return QFile::link("a.txt", staging + "/link");
+    })) << installer.errorMessage().toStdString();
 
     Tree expected = kVersion2;
     expected["bin/keep.dll"] = "keep1";
@@ -113,11 +119,18 @@ TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders)
     EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
 }
 
-TEST_F(HotUpdateInstallerTest, PrepareEmptiesAStagingFolderLeftBehind) {
+TEST_F(HotUpdateInstallerTest, ExtractsIntoAnEmptyStagingFolderAndStopsWhereExtractionFails) {
+    writeTree(app, kVersion1);
     HotUpdateInstaller installer(app, work);
     writeFile(installer.stagingDir() + "/stale.txt", "stale");
-    ASSERT_TRUE(installer.prepare());
-    EXPECT_TRUE(entryNames(installer.stagingDir()).isEmpty());
+    QStringList seen = {"not called"};
+    EXPECT_FALSE(installer.apply([&](const QString& staging) {
+        seen = entryNames(staging);
+        writeFile(staging + "/a.txt", "half-extracted");
+        return false;
+    }));
+    EXPECT_TRUE(seen.isEmpty()) << seen.join(",").toStdString();
+    EXPECT_EQ(installed(), kVersion1);
 }
 
 // A move that fails part-way (here an entry whose place is taken by a folder)
@@ -143,11 +156,8 @@ TEST_P(BlockedInstallTest, LeavesEveryInstalledFileAsItWas) {
     const Tree before = installed();
 
     HotUpdateInstaller installer(app, work);
-    ASSERT_TRUE(installer.prepare());
-    writeTree(installer.stagingDir(), GetParam().staged);
-    EXPECT_FALSE(installer.install());
+    EXPECT_FALSE(applyTree(installer, GetParam().staged));
     EXPECT_FALSE(installer.errorMessage().isEmpty());
-    installer.cleanUp();
     EXPECT_FALSE(installer.wasInterrupted());
     EXPECT_TRUE(installer.freeObsolete());
 
@@ -243,10 +253,7 @@ TEST_F(HotUpdateInstallerTest, FinishedInstallIsNotRolledBackByALaterRecover) {
     // Moved-aside files of an earlier finished install that could not be deleted.
     writeFile(work + "/obsolete/a.txt", "a0");
     HotUpdateInstaller installer(app, work);
-    ASSERT_TRUE(installer.prepare());
-    writeTree(installer.stagingDir(), kVersion2);
-    ASSERT_TRUE(installer.install());
-    installer.cleanUp();
+    ASSERT_TRUE(applyTree(installer, kVersion2));
     EXPECT_FALSE(installer.wasInterrupted());
     EXPECT_TRUE(installer.recover());
     EXPECT_EQ(installed().value("a.txt"), "a2 longer");
@@ -259,7 +266,7 @@ TEST_F(HotUpdateInstallerTest, FinishedInstallIsNotRolledBackByALaterRecover) {
 TEST_F(HotUpdateInstallerTest, WorkersFreeingOldFilesSideBySideLoseNothing) {
     writeTree(app, kVersion1);
     for (int folder = 1; folder <= 3; ++folder) {
-        for (int i = 0; i < 1000; ++i) {
+        for (int i = 0; i < 400; ++i) {
             writeFile(QString("%1/obsolete/%2/f%3.txt").arg(work).arg(folder).arg(i), "old");
         }
     }
@@ -270,10 +277,7 @@ TEST_F(HotUpdateInstallerTest, WorkersFreeingOldFilesSideBySideLoseNothing) {
     bool secondFreed = false;
     std::thread deleting([&] { firstFreed = first.freeObsolete(); });
     std::thread alsoDeleting([&] { secondFreed = second.freeObsolete(); });
-    ASSERT_TRUE(third.prepare());
-    writeTree(third.stagingDir(), kVersion2);
-    const bool done = third.install();
-    third.cleanUp();
+    const bool done = applyTree(third, kVersion2);
     deleting.join();
     alsoDeleting.join();
 
@@ -300,10 +304,7 @@ TEST_F(HotUpdateInstallerTest, LeavesClientFilesNamedLikeTheWorkFoldersAlone) {
     HotUpdateInstaller installer(app, work);
     EXPECT_FALSE(installer.wasInterrupted());
     EXPECT_TRUE(installer.recover());
-    ASSERT_TRUE(installer.prepare());
-    writeTree(installer.stagingDir(), kVersion2);
-    ASSERT_TRUE(installer.install()) << installer.errorMessage().toStdString();
-    installer.cleanUp();
+    ASSERT_TRUE(applyTree(installer, kVersion2)) << installer.errorMessage().toStdString();
     EXPECT_TRUE(installer.freeObsolete());
 
     EXPECT_EQ(readTree(app), merged(merged(kVersion1, kVersion2), kLookAlikes));
@@ -315,12 +316,9 @@ TEST_F(HotUpdateInstallerTest, LeavesClientFilesNamedLikeTheWorkFoldersAlone) {
 TEST_F(HotUpdateInstallerTest, WorkFolderNamesCompareAsTheFileSystemCompares) {
     writeTree(app, kVersion1);
     HotUpdateInstaller installer(app, work);
-    ASSERT_TRUE(installer.prepare());
     Tree staged = kVersion2;
     staged["update/Staging/x.txt"] = "x";
-    writeTree(installer.stagingDir(), staged);
-    const bool installed = installer.install();
-    installer.cleanUp();
+    const bool installed = applyTree(installer, staged);
     ASSERT_TRUE(installer.freeObsolete());
     if (FileNames::caseSensitivity() == Qt::CaseInsensitive) {
         EXPECT_FALSE(installed);

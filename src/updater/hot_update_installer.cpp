@@ -169,6 +169,12 @@ bool HotUpdateInstaller::restoreReplaced(const QString& relative) {
     return ok;
 }
 
+bool HotUpdateInstaller::apply(const std::function<bool(const QString&)>& extract) {
+    const bool applied = prepare() && extract(staging) && install();
+    cleanUp();
+    return applied;
+}
+
 bool HotUpdateInstaller::prepare() {
     if (isPresent(QFileInfo(staging)) && !Filepath::remove(staging)) {
         return fail("删除文件夹失败: " + staging);

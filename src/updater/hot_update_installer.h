@@ -10,10 +10,10 @@
 // Puts an extracted hot update over the application folder so that neither a
 // failure nor an interruption leaves the folder half-written.
 //
-// The package is extracted into stagingDir(); install() then moves every entry
-// over the application folder, folders merged and existing files replaced, each
-// replaced file first moved aside, so that a move that fails puts every replaced
-// file back. The work folders "staging", "replaced" and "obsolete" live in one
+// apply() extracts the package into a fresh staging folder, then moves every
+// entry over the application folder, folders merged and existing files
+// replaced, each replaced file first moved aside, so that a move that fails puts
+// every replaced file back. The work folders "staging", "replaced" and "obsolete" live in one
 // folder inside the application folder, so that every move is a rename on one
 // file system; nothing else in that folder is touched. Should the process be
 // killed part-way, recover() in the next run restores the moved-aside files.
@@ -50,18 +50,16 @@ public:
     // folder. False when a file could not be restored; what is left stays for a
     // later try.
     bool recover();
-    // Replaces any staging folder with a fresh, empty one.
-    bool prepare();
-    // Moves every entry of the staging folder over the application folder, then
-    // the replaced files into the obsolete folder. On false, every move made has
-    // been undone (entries moved in go back to the staging folder, replaced files
-    // to their places), or, where even that failed, the moved-aside files stay
-    // for recover(). Entries that would land in a work folder (names compared as
-    // the file system compares them) are refused.
-    bool install();
-    // Discards the staging folder and an empty folder of moved-aside files.
-    // Moved-aside files that still wait to be restored stay.
-    void cleanUp();
+    // Extracts the package with `extract` into a fresh, empty staging folder
+    // (its one argument; true when the whole package is there), then moves every
+    // entry over the application folder and the replaced files into the obsolete
+    // folder, and discards what is left. True when the update is in place. On
+    // false, every move made has been undone (entries moved in go back to the
+    // staging folder, replaced files to their places), or, where even that
+    // failed, the moved-aside files stay for recover(). Entries that would land
+    // in a work folder (names compared as the file system compares them) are
+    // refused.
+    bool apply(const std::function<bool(const QString& stagingDir)>& extract);
     // Deletes the obsolete folder. False, with errorMessage(), when something in
     // it cannot be deleted yet (a running program's file on Windows); it stays for
     // a later try and is never restored.
@@ -74,6 +72,15 @@ private:
         QString from;
         QString to;
     };
+
+    // Replaces any staging folder with a fresh, empty one.
+    bool prepare();
+    // Moves every entry of the staging folder over the application folder, then
+    // the replaced files into the obsolete folder; undoes every move on false.
+    bool install();
+    // Discards the staging folder and an empty folder of moved-aside files.
+    // Moved-aside files that still wait to be restored stay.
+    void cleanUp();
 
     bool mergeFolder(const QString& relative);
     bool swapFolder(const QString& from, const QString& to, const QString& relative);

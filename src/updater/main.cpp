@@ -86,31 +86,27 @@ void tryFullInstaller() {
 
 // Extracts a verified hot-update package over the application folder, then
 // removes the package and its sidecar whatever the outcome.
-void tryHotUpdate(HotUpdateInstaller& installer) {
-    const QString appDir = QCoreApplication::applicationDirPath();
+void tryHotUpdate(HotUpdateInstaller& installer, const QString& appDir) {
     const QString package = Filepath::join({appDir, "update", "pkg"});
     const QString sidecar = Filepath::join({appDir, "update", "dat"});
     if (!verifyStagedPackage(package, sidecar, "没有发现热更新包")) return;
 
     // Extracted into a staging folder first: a package that fails part-way (an
     // encrypted or damaged entry) would otherwise have truncated installed files.
-    bool installed = installer.prepare();
-    {
-        Zipper zipper(package, installer.stagingDir(), "zip");
-        installed = installed && zipper.uncompress();
-        if (installed) installed = installer.install();
-        if (!installer.errorMessage().isEmpty()) {
-            LOG(WARNING) << installer.errorMessage().toStdString();
-        }
-        installer.cleanUp();
-        LOG(INFO) << "解压缩更新包: " << installed;
-        LOG(INFO) << "删除文件: " << package.toStdString() << Filepath::remove(package);
-        LOG(INFO) << "删除文件: " << sidecar.toStdString() << Filepath::remove(sidecar);
+    const bool installed = installer.apply([&](const QString& stagingDir) {
+        Zipper zipper(package, stagingDir, "zip");
+        return zipper.uncompress();
+    });
+    if (!installer.errorMessage().isEmpty()) {
+        LOG(WARNING) << installer.errorMessage().toStdString();
     }
+    LOG(INFO) << "解压缩更新包: " << installed;
+    LOG(INFO) << "删除文件: " << package.toStdString() << Filepath::remove(package);
+    LOG(INFO) << "删除文件: " << sidecar.toStdString() << Filepath::remove(sidecar);
 }
 
 // False when the tray program runs, and nothing was looked at.
-bool checkUpdate(HotUpdateInstaller& installer) {
+bool checkUpdate(HotUpdateInstaller& installer, const QString& appDir) {
     // The tray program's executable cannot be opened for writing while it runs.
     if (Filepath::fileBeingUsed(kTrayProgram)) return false;
     // A link in a work folder's place that cannot be removed leaves the work
@@ -128,7 +124,7 @@ bool checkUpdate(HotUpdateInstaller& installer) {
         if (!recovered) return true;
     }
     tryFullInstaller();
-    if (workFoldersUsable) tryHotUpdate(installer);
+    if (workFoldersUsable) tryHotUpdate(installer, appDir);
     return true;
 }
 
@@ -173,10 +169,10 @@ int main(int argc, char* argv[]) {
         QThread::msleep(kRestartPauseMs);
         Utils::runSimpleCommand("taskkill", {"/f", "/im", kTrayProgram});
         Utils::runSimpleCommand("taskkill", {"/f", "/im", "pvl_*"});
-        checked = checkUpdate(installer);
+        checked = checkUpdate(installer, appDir);
         startSystemTrayIcon({kRestart});
     } else {
-        checked = checkUpdate(installer);
+        checked = checkUpdate(installer, appDir);
         startSystemTrayIcon({});
     }
     // The client shares the guard, and the tray program may start it at once:
