@@ -3,7 +3,8 @@
 //   foundation_child log NAME THRESHOLD [NAME2 THRESHOLD2]
 //   foundation_child guard KEY hold            prints taken/busy, waits for stdin EOF
 //   foundation_child guard KEY once            prints taken/busy, ends
-//   foundation_child guard KEY keep MS         takes it silently, ends after MS milliseconds
+//   foundation_child guard KEY keep MS         takes it silently once it is free, ends
+//                                              after MS milliseconds
 //   foundation_child guard KEY spawn PROGRAM [ARGS...]
 //                                              takes it, starts PROGRAM detached, prints its pid
 //   foundation_child guard KEY twice           two guard objects in one process
@@ -13,11 +14,13 @@
 //   foundation_child run PROGRAM [ARGS...]     prints what runSimpleCommand returned
 //   foundation_child sleep MS                  ends after MS milliseconds, as a running program
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
 
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -53,9 +56,14 @@ int runGuard(const QStringList& args) {
     }
     SingletonProgram guard(key);
     if (mode == "keep") {
-        // Nothing printed: whoever started it may have stopped reading.
-        guard.isRunning();
-        QThread::msleep(args.value(4).toULong());
+        // Nothing printed: whoever started it may have stopped reading. A test
+        // that polls the key holds it for a moment itself: taken as soon as it
+        // is free, within the time given.
+        const qint64 keepMs = args.value(4).toLongLong();
+        QElapsedTimer kept;
+        kept.start();
+        while (guard.isRunning() && kept.elapsed() < keepMs) QThread::msleep(10);
+        QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, keepMs - kept.elapsed())));
         return 0;
     }
     std::cout << (guard.isRunning() ? "busy" : "taken") << std::endl;
