@@ -49,10 +49,18 @@ std::vector<Process> others() {
     return processes;
 }
 
+// A signal is delivered later than kill() returns: until the process has let
+// go of its executable, a program ended here would still count as running. So,
+// as Windows' own tool returns once the process is ended, this waits (at most
+// five seconds) until the executable is no longer the process's.
 bool end(long pid, std::string& error) {
-    if (kill(static_cast<pid_t>(pid), SIGKILL) == 0) return true;
-    error = std::strerror(errno);
-    return false;
+    if (kill(static_cast<pid_t>(pid), SIGKILL) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const std::string name = std::to_string(pid);
+    for (int i = 0; i < 1000 && !executableName(name).empty(); ++i) usleep(5000);
+    return true;
 }
 
 }  // namespace TaskkillProcesses

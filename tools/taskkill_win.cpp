@@ -56,9 +56,13 @@ std::vector<Process> others() {
 }
 
 bool end(long pid, std::string& error) {
-    const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    const HANDLE process =
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
     const bool ended = process != nullptr && TerminateProcess(process, 1);
     if (!ended) error = lastErrorText();
+    // TerminateProcess only starts the end: a program ended here still holds
+    // its executable for a moment.
+    if (ended) WaitForSingleObject(process, 5000);
     if (process != nullptr) CloseHandle(process);
     return ended;
 }
