@@ -37,7 +37,7 @@ QString runSimpleCommand(const QString& program, const QStringList& arguments);
 // Opens the system's default-apps settings page on Windows; elsewhere does nothing.
 void openWindowsDefaultAppsSettings();
 
-// --- Desktop and machine helpers ---
+// --- Desktop and machine helpers (utils_desktop.cpp) ---
 
 // True when the desktop service opened the address. Otherwise starts the browser
 // registered for http on it, if any, and still returns false. The started
@@ -62,8 +62,8 @@ bool getMac(QString& mac);
 
 // --- Transfer tools ---
 
-// Encodes a transfer tool's JSON argument: byte rotation by the digits of a fixed
-// key, then Base64.
+// Encodes a transfer tool's JSON argument: byte rotation by the digits of the key
+// in transfer_argument_key.h, then Base64.
 QString argCyclicShiftEncode(const QString& text);
 
 }  // namespace Utils

@@ -1,11 +1,11 @@
 #include "utils_platform.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "desktop_entry.h"
 #include "filepath.h"
 
 namespace UtilsPlatform {
@@ -29,119 +29,6 @@ QString xdgToolAnswer(const QString& program, const QStringList& arguments) {
     return QString::fromUtf8(process.readAllStandardOutput()).section('\n', 0, 0).trimmed();
 }
 
-// The desktop file `id` in the applications folders; a vendor prefix ("kde4-x.desktop")
-// may stand for a subfolder ("kde4/x.desktop").
-QString locateDesktopFile(const QString& id) {
-    QString path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, id);
-    const int dash = id.indexOf('-');
-    if (path.isEmpty() && dash > 0) {
-        QString nested = id;
-        nested[dash] = '/';
-        path = QStandardPaths::locate(QStandardPaths::ApplicationsLocation, nested);
-    }
-    return path;
-}
-
-// The Exec value of the file's [Desktop Entry] group, string escapes undone except
-// those the Exec quoting rules give a meaning of their own; "" when absent.
-QString desktopEntryExec(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QString();
-    bool inEntry = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.startsWith('[')) {
-            inEntry = line == "[Desktop Entry]";
-            continue;
-        }
-        const int equals = line.indexOf('=');
-        if (!inEntry || equals < 0 || line.left(equals).trimmed() != "Exec") continue;
-        const QString value = line.mid(equals + 1).trimmed();
-        QString unescaped;
-        for (int i = 0; i < value.size(); ++i) {
-            if (value[i] != '\\' || i + 1 == value.size()) {
-                unescaped += value[i];
-                continue;
-            }
-            const QChar next = value[++i];
-            if (next == 's') {
-                unescaped += ' ';
-            } else if (next == 'n') {
-                unescaped += '\n';
-            } else if (next == 't') {
-                unescaped += '\t';
-            } else if (next == 'r') {
-                unescaped += '\r';
-            } else if (next == '\\') {
-                unescaped += '\\';
-            } else {
-                unescaped += '\\';
-                unescaped += next;
-            }
-        }
-        return unescaped;
-    }
-    return QString();
-}
-
-// Splits an Exec value into arguments: blanks separate, double quotes group, and
-// inside quotes a backslash takes the next character literally.
-QStringList splitExec(const QString& exec) {
-    QStringList arguments;
-    QString current;
-    bool inArgument = false;
-    bool quoted = false;
-    for (int i = 0; i < exec.size(); ++i) {
-        const QChar c = exec[i];
-        if (quoted) {
-            if (c == '\\' && i + 1 < exec.size()) {
-                current += exec[++i];
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                current += c;
-            }
-        } else if (c.isSpace()) {
-            if (inArgument) arguments << current;
-            current.clear();
-            inArgument = false;
-        } else {
-            inArgument = true;
-            if (c == '"') {
-                quoted = true;
-            } else {
-                current += c;
-            }
-        }
-    }
-    if (inArgument) arguments << current;
-    return arguments;
-}
-
-// Expands one Exec argument's field codes: the file/URL codes become "%1", the
-// place of the address in a registered command line; "%%" is a percent sign; the
-// rest (icon, name, location and deprecated codes) are dropped. `tookUrl` is set
-// when the argument received the address.
-QString expandFieldCodes(const QString& argument, bool& tookUrl) {
-    QString expanded;
-    for (int i = 0; i < argument.size(); ++i) {
-        if (argument[i] != '%' || i + 1 == argument.size()) {
-            expanded += argument[i];
-            continue;
-        }
-        const QChar code = argument[++i];
-        if (code == '%') {
-            expanded += '%';
-        } else if (QString("fFuU").contains(code)) {
-            expanded += "%1";
-            tookUrl = true;
-        }
-    }
-    return expanded;
-}
-
-QString quoted(const QString& argument) { return '"' + argument + '"'; }
-
 }  // namespace
 
 // Windows' process creation looks for a bare name in the application's folder
@@ -157,26 +44,12 @@ QString resolveProgram(const QString& program) {
 
 void openDefaultAppsSettings() {}
 
-// The desktop's default web browser, from its desktop file's Exec line, written
-// the way Windows registers open commands: `"program" arguments "%1"`.
+// The desktop's default web browser: the open command of its desktop file.
 QString registeredHttpCommand() {
     QString id = xdgToolAnswer("xdg-settings", {"get", "default-web-browser"});
     if (id.isEmpty()) id = xdgToolAnswer("xdg-mime", {"query", "default", "x-scheme-handler/http"});
     if (id.isEmpty()) return QString();
-    const QString path = locateDesktopFile(id);
-    if (path.isEmpty()) return QString();
-    const QStringList exec = splitExec(desktopEntryExec(path));
-    if (exec.isEmpty() || exec.first().isEmpty()) return QString();
-
-    QStringList pieces{quoted(exec.first())};
-    bool tookUrl = false;
-    for (int i = 1; i < exec.size(); ++i) {
-        const QString piece = expandFieldCodes(exec[i], tookUrl);
-        if (piece.isEmpty()) continue;
-        pieces << (piece.contains(' ') || piece.contains("%1") ? quoted(piece) : piece);
-    }
-    if (!tookUrl) pieces << quoted("%1");
-    return pieces.join(' ');
+    return DesktopEntry::openCommand(id);
 }
 
 }  // namespace UtilsPlatform

@@ -3,13 +3,11 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include "transfer_argument_key.h"
+
 namespace ArgumentDecoder {
 
 namespace {
-
-// The same ten digits the runners encode with; each is between 0 and 7.
-const char kKey[] = "5031764206";
-const int kKeyLength = 10;
 
 bool isBase64(const QByteArray& text) {
     if (text.size() % 4 != 0) return false;
@@ -39,7 +37,7 @@ bool decode(const QString& argument, QByteArray& json, QString& error) {
     }
     QByteArray bytes = QByteArray::fromBase64(base64);
     for (int i = 0; i < bytes.size(); ++i) {
-        const int shift = kKey[i % kKeyLength] - '0';
+        const int shift = TransferArgumentKey::shiftAt(i);
         const unsigned int byte = static_cast<unsigned char>(bytes[i]);
         bytes[i] = static_cast<char>(((byte >> shift) | (byte << (8 - shift))) & 0xFF);
     }
