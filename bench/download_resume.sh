@@ -17,9 +17,11 @@ port=$(awk '{print $2}' "$work/port")
 url=http://127.0.0.1:$port/holdonce/data.bin
 save=$work/out.bin
 # The tools' argument: the job as JSON, each byte rotated left by a key digit, Base64.
-job=$(python3 - "$url" "$save" <<'PY'
+key=$(sed -n 's/^constexpr char kDigits\[\] = "\([0-7]*\)";$/\1/p' "$top/src/common/transfer_argument_key.h")
+[[ -n $key ]] || { echo "no transfer argument key in transfer_argument_key.h" >&2; exit 1; }
+job=$(python3 - "$url" "$save" "$key" <<'PY'
 import base64, json, sys
-key = "5031764206"
+key = sys.argv[3]
 raw = json.dumps({"save_filename": sys.argv[2], "url": sys.argv[1]}, indent=4).encode()
 out = bytes(((b << int(key[i % 10])) | (b >> (8 - int(key[i % 10])))) & 0xFF
             for i, b in enumerate(raw))
