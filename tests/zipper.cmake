@@ -14,7 +14,7 @@ if(WIN32)
   # Discovery would run the program under Wine while building: the program is
   # one entry instead.
   add_test(NAME zipper COMMAND zipper_test)
-  set_tests_properties(zipper PROPERTIES TIMEOUT 900)
+  set_tests_properties(zipper PROPERTIES TIMEOUT 300)
 else()
   include(GoogleTest)
   gtest_discover_tests(zipper_test DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
