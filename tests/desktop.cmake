@@ -1,5 +1,5 @@
 add_executable(desktop_test ${CMAKE_CURRENT_LIST_DIR}/desktop_test.cpp)
-target_link_libraries(desktop_test PRIVATE common test_support GTest::gtest)
+target_link_libraries(desktop_test PRIVATE common qt_test_main_widgets)
 # A copy of the start recorder stands in for a browser.
 target_compile_definitions(desktop_test PRIVATE START_RECORDER="$<TARGET_FILE:start_recorder>")
 add_dependencies(desktop_test start_recorder)

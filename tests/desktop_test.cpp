@@ -108,11 +108,18 @@ struct CommandCase {
 
 class OpenCommandTest : public ::testing::TestWithParam<CommandCase> {};
 
+// Blanks, "&", "^" and "%NAME%" would mean something to a command interpreter.
+const char kUrl[] = "http://127.0.0.1:9/页面?a=1&b=two words^&c=%PATH%";
+
 TEST_P(OpenCommandTest, TakesTheProgramPart) {
     const CommandCase& c = GetParam();
     QString browser = "untouched";
     EXPECT_EQ(UtilsDesktop::browserFromOpenCommand(c.command, browser), c.names);
     EXPECT_EQ(browser, c.names ? c.browser : "untouched");
+    // A command that names no program starts nothing.
+    if (!c.names) {
+        EXPECT_EQ(UtilsDesktop::startRegisteredBrowser(c.command, kUrl), nullptr);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,9 +166,6 @@ QStringList recordedArguments(const QString& browser) {
     return QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts).last().split('\t').mid(2);
 }
 
-// Blanks, "&", "^" and "%NAME%" would mean something to a command interpreter.
-const char kUrl[] = "http://127.0.0.1:9/页面?a=1&b=two words^&c=%PATH%";
-
 TEST(RegisteredBrowserTest, StartsTheProgramOnTheAddressAndReleasesIt) {
     QTemporaryDir temp;
     const QString browser = placeRecordingBrowser(temp.path() + "/浏览 器");
@@ -171,11 +175,6 @@ TEST(RegisteredBrowserTest, StartsTheProgramOnTheAddressAndReleasesIt) {
     ASSERT_NE(process, nullptr);
     EXPECT_TRUE(waitForDeletion(process, 30000));
     EXPECT_EQ(recordedArguments(browser), QStringList{kUrl});
-}
-
-TEST(RegisteredBrowserTest, StartsNothingForASingleWord) {
-    EXPECT_EQ(UtilsDesktop::startRegisteredBrowser("browser", kUrl), nullptr);
-    EXPECT_EQ(UtilsDesktop::startRegisteredBrowser("", kUrl), nullptr);
 }
 
 TEST(RegisteredBrowserTest, ReleasesAProgramThatCannotStart) {
@@ -281,42 +280,50 @@ TEST_F(DesktopBrowserTest, GivesNothingWithoutADefaultBrowser) {
 
 // --- Adapter addresses ---
 
-AdapterAddress::StatusRequest answering(AdapterAddress::Address address,
-                                        std::vector<int>* calls = nullptr, int id = 0) {
+AdapterAddress::StatusRequest answering(AdapterAddress::Address address) {
     return [=](AdapterAddress::Address& answer) {
-        if (calls) calls->push_back(id);
         answer = address;
         return true;
     };
 }
 
-AdapterAddress::StatusRequest failing(std::vector<int>* calls = nullptr, int id = 0) {
+AdapterAddress::StatusRequest failing() {
     return [=](AdapterAddress::Address& answer) {
-        if (calls) calls->push_back(id);
         answer.fill(0xEE);  // Whatever a failing adapter leaves must not be used.
         return false;
     };
 }
 
-TEST(AdapterLoopTest, LastAnsweringAdapterWins) {
-    std::vector<int> calls;
-    QString mac = "stale";
-    EXPECT_TRUE(UtilsDesktop::macFromAdapters(
-        {answering({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, &calls, 1), failing(&calls, 2),
-         answering({0x0a, 0xb0, 0x01, 0xff, 0x10, 0x09}, &calls, 3), failing(&calls, 4)},
-        mac));
-    EXPECT_EQ(mac, "0A:B0:01:FF:10:09");
-    EXPECT_EQ(calls, (std::vector<int>{1, 2, 3, 4}));
+struct AdapterCase {
+    std::vector<AdapterAddress::StatusRequest> adapters;
+    QString before;
+    bool found;
+    QString mac;
+};
+
+class AdapterLoopTest : public ::testing::TestWithParam<AdapterCase> {};
+
+TEST_P(AdapterLoopTest, LastAnsweringAdapterWinsAndNoAnswerClearsTheOutput) {
+    const AdapterCase& c = GetParam();
+    QString mac = c.before;
+    EXPECT_EQ(UtilsDesktop::macFromAdapters(c.adapters, mac), c.found);
+    EXPECT_EQ(mac, c.mac);
 }
 
-TEST(AdapterLoopTest, NoAnswerClearsTheOutput) {
-    QString mac = "00:11:22:33:44:55";
-    EXPECT_FALSE(UtilsDesktop::macFromAdapters({failing(), failing()}, mac));
-    EXPECT_EQ(mac, "");
-    mac = "held text";
-    EXPECT_FALSE(UtilsDesktop::macFromAdapters({}, mac));
-    EXPECT_EQ(mac, "");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Adapters, AdapterLoopTest,
+    ::testing::Values(AdapterCase{{answering({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}), failing(),
+                                   answering({0x0a, 0xb0, 0x01, 0xff, 0x10, 0x09}), failing()},
+                                  "stale",
+                                  true,
+                                  "0A:B0:01:FF:10:09"},
+                      AdapterCase{{failing(), answering({0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}),
+                                   answering({0x0a, 0xb0, 0x01, 0xff, 0x10, 0x09})},
+                                  "stale",
+                                  true,
+                                  "0A:B0:01:FF:10:09"},
+                      AdapterCase{{failing(), failing()}, "00:11:22:33:44:55", false, ""},
+                      AdapterCase{{}, "held text", false, ""}));
 
 // The interface the kernel lists last among those with a real hardware address.
 QString lastInterfaceAddress() {
@@ -350,9 +357,3 @@ TEST(GetMacTest, GivesThisMachinesLastAdapterAddress) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -11,23 +11,14 @@
 
 #include <vector>
 
+#include "files.h"
 #include "platform.h"
 
 namespace {
 
 using TestSupport::onWindows;
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(data), data.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 // --- join ---
 

@@ -1,6 +1,3 @@
-add_library(qt_test_main STATIC ${CMAKE_CURRENT_LIST_DIR}/qt_test_main.cpp)
-target_link_libraries(qt_test_main PUBLIC Qt5::Core GTest::gtest)
-
 add_executable(foundation_child ${CMAKE_CURRENT_LIST_DIR}/helpers/foundation_child.cpp)
 target_link_libraries(foundation_child PRIVATE common)
 # Stands in for command-line tools: records how it was started and prints what
@@ -10,7 +7,7 @@ target_link_libraries(scripted_tool PRIVATE Qt5::Core)
 
 foreach(suite filepath logger singleton_program utils)
   add_executable(${suite}_test ${CMAKE_CURRENT_LIST_DIR}/${suite}_test.cpp)
-  target_link_libraries(${suite}_test PRIVATE common qt_test_main test_support)
+  target_link_libraries(${suite}_test PRIVATE common qt_test_main)
   target_compile_definitions(${suite}_test PRIVATE
     FOUNDATION_CHILD="$<TARGET_FILE:foundation_child>"
     SCRIPTED_TOOL="$<TARGET_FILE:scripted_tool>")

@@ -1,10 +1,8 @@
 #include "hot_update_installer.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -12,47 +10,16 @@
 #include <thread>
 
 #include "file_names.h"
+#include "files.h"
 
 namespace {
 
-using Tree = QMap<QString, QByteArray>;  // relative path -> content; links as "-> target"
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(content);
-}
-
-void writeTree(const QString& root, const Tree& tree) {
-    for (auto it = tree.begin(); it != tree.end(); ++it)
-        writeFile(root + "/" + it.key(), it.value());
-}
-
-// Every file and link below `root` with its content, hidden ones included.
-Tree readTree(const QString& root) {
-    Tree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString relative = QDir(root).relativeFilePath(info.filePath());
-        if (info.isSymLink()) {
-            tree[relative] = "-> " + info.symLinkTarget().toUtf8();
-        } else if (info.isFile()) {
-            QFile file(info.filePath());
-            file.open(QIODevice::ReadOnly);
-            tree[relative] = file.readAll();
-        }
-    }
-    return tree;
-}
-
-Tree merged(Tree base, const Tree& update) {
-    for (auto it = update.begin(); it != update.end(); ++it) base[it.key()] = it.value();
-    return base;
-}
+using TestSupport::entryNames;
+using TestSupport::merged;
+using TestSupport::readTree;
+using TestSupport::Tree;
+using TestSupport::writeFile;
+using TestSupport::writeTree;
 
 // Applies `tree` as the package's content.
 bool applyTree(HotUpdateInstaller& installer, const Tree& tree) {
@@ -60,11 +27,6 @@ bool applyTree(HotUpdateInstaller& installer, const Tree& tree) {
         writeTree(staging, tree);
         return true;
     });
-}
-
-QStringList entryNames(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot);
 }
 
 class HotUpdateInstallerTest : public ::testing::Test {
@@ -77,13 +39,7 @@ protected:
     }
 
     // The installed application, the update folder left out.
-    Tree installed() {
-        Tree tree = readTree(app);
-        for (const QString& key : tree.keys()) {
-            if (key.startsWith("update/")) tree.remove(key);
-        }
-        return tree;
-    }
+    Tree installed() { return readTree(app, {"update/"}); }
 
     QTemporaryDir root;
     QString app;

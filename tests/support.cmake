@@ -1,8 +1,24 @@
-# Helpers shared by the test suites: glog capture, running a test from an
-# application folder of its own, and what differs between the systems.
+# Helpers shared by the test suites: files and trees, clocks, glog capture,
+# running a test from an application folder of its own or each suite in a
+# process of its own, and what differs between the systems.
+set(test_support_dir ${CMAKE_CURRENT_LIST_DIR}/support)
 add_library(test_support STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/support/log_capture.cpp ${CMAKE_CURRENT_LIST_DIR}/support/log_capture.h
-  ${CMAKE_CURRENT_LIST_DIR}/support/app_folder.cpp ${CMAKE_CURRENT_LIST_DIR}/support/app_folder.h
-  ${CMAKE_CURRENT_LIST_DIR}/support/platform.cpp ${CMAKE_CURRENT_LIST_DIR}/support/platform.h)
-target_include_directories(test_support PUBLIC ${CMAKE_CURRENT_LIST_DIR}/support)
-target_link_libraries(test_support PUBLIC Qt5::Core glog::glog)
+  ${test_support_dir}/files.cpp ${test_support_dir}/files.h
+  ${test_support_dir}/clock.cpp ${test_support_dir}/clock.h
+  ${test_support_dir}/log_capture.cpp ${test_support_dir}/log_capture.h
+  ${test_support_dir}/app_folder.cpp ${test_support_dir}/app_folder.h
+  ${test_support_dir}/suite_processes.cpp ${test_support_dir}/suite_processes.h
+  ${test_support_dir}/platform.cpp ${test_support_dir}/platform.h)
+target_include_directories(test_support PUBLIC ${test_support_dir})
+target_link_libraries(test_support PUBLIC Qt5::Core glog::glog GTest::gtest)
+
+# The one test main, qt_test_main.cpp: with an application object
+# (qt_test_main), a widget application (qt_test_main_widgets), or running each
+# test suite in a process of its own (qt_test_main_suites_apart).
+foreach(form "" _widgets _suites_apart)
+  add_library(qt_test_main${form} STATIC ${CMAKE_CURRENT_LIST_DIR}/qt_test_main.cpp)
+  target_link_libraries(qt_test_main${form} PUBLIC test_support Qt5::Core GTest::gtest)
+endforeach()
+target_compile_definitions(qt_test_main_widgets PRIVATE PVL_TEST_WIDGETS)
+target_link_libraries(qt_test_main_widgets PUBLIC Qt5::Widgets)
+target_compile_definitions(qt_test_main_suites_apart PRIVATE PVL_TEST_SUITES_APART)

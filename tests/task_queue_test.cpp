@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "clock.h"
 #include "log_capture.h"
 
 // Queues are never destroyed (their worker keeps using them), so every test
@@ -24,13 +25,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-double secondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
+using TestSupport::Clock;
+using TestSupport::secondsBetween;
 
 // What the tasks did, in order, with the time of each entry.
 class Journal {

@@ -15,17 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "clock.h"
 #include "log_capture.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-double secondsBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double>(to - from).count();
-}
+using TestSupport::Clock;
+using TestSupport::secondsBetween;
 
 // Values recorded by closures on any thread, with the time each arrived.
 class Recorder {

@@ -3,21 +3,17 @@
 // tray program and "taskkill": the Linux program natively, or the Windows
 // program under Wine (see updater_target.h).
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +24,8 @@
 #include <functional>
 #include <utility>
 
+#include "clock.h"
+#include "files.h"
 #include "updater_target.h"
 
 // Readable failure messages for Qt's strings.
@@ -41,25 +39,14 @@ namespace {
 constexpr int kRunTimeoutMs = 60000;
 constexpr int kDetachedStartTimeoutMs = 20000;
 
-using Tree = QMap<QString, QByteArray>;  // relative path -> content
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
-    return file.readAll();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(content), content.size());
-}
-
-void writeTree(const QString& root, const Tree& tree) {
-    for (auto it = tree.begin(); it != tree.end(); ++it)
-        writeFile(root + "/" + it.key(), it.value());
-}
+using TestSupport::entryNames;
+using TestSupport::merged;
+using TestSupport::readFile;
+using TestSupport::readTree;
+using TestSupport::Tree;
+using TestSupport::waitFor;
+using TestSupport::writeFile;
+using TestSupport::writeTree;
 
 // `count` empty files spread over 100 folders below `root`, made quickly.
 void writeEmptyFiles(const QString& root, int count) {
@@ -72,60 +59,14 @@ void writeEmptyFiles(const QString& root, int count) {
     }
 }
 
-Tree readTree(const QString& root, const QStringList& skip = {}) {
-    Tree tree;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString relative = QDir(root).relativeFilePath(it.next());
-        bool skipped = false;
-        for (const QString& prefix : skip) skipped = skipped || relative.startsWith(prefix);
-        if (!skipped) tree[relative] = readAll(it.filePath());
-    }
-    return tree;
-}
-
-QStringList entryNames(const QString& folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                  QDir::NoDotAndDotDot);
-}
-
 QString md5Of(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 const UpdaterTarget& platform() { return UpdaterTarget::current(); }
 
 void killProcessesOf(const QString& path) {
     for (qint64 pid : platform().processesRunning(path)) kill(static_cast<pid_t>(pid), SIGKILL);
-}
-
-// One start recorded by the start recorder.
-struct Start {
-    qint64 msecs = 0;
-    QString workingDir;
-    QStringList arguments;
-};
-
-QList<Start> startsRecordedBy(const QString& program) {
-    QList<Start> starts;
-    const QList<QByteArray> lines = readAll(program + ".record").split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.isEmpty()) continue;
-        const QStringList fields = QString::fromUtf8(line).split('\t');
-        starts.append({fields.value(0).toLongLong(), fields.value(1), fields.mid(2)});
-    }
-    return starts;
 }
 
 struct UpdaterRun {
@@ -255,7 +196,7 @@ protected:
         QStringList messages;
         // Windows' text files end their lines in CR LF.
         QStringList lines =
-            QString::fromUtf8(readAll(app + "/log/" + files.last())).remove('\r').split('\n');
+            QString::fromUtf8(readFile(app + "/log/" + files.last())).remove('\r').split('\n');
         if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();  // the final line feed
         for (const QString& line : lines) {
             const int head = line.indexOf("] ");
@@ -279,7 +220,7 @@ protected:
         sevenZip.setWorkingDirectory(source.path());
         sevenZip.start("7zz", QStringList{"a", "-tzip"} + extraSwitches + QStringList{zip, "."});
         sevenZip.waitForFinished(kRunTimeoutMs);
-        const QByteArray bytes = readAll(zip);
+        const QByteArray bytes = readFile(zip);
         QFile::remove(zip);
         return bytes;
     }
@@ -315,11 +256,6 @@ const Tree kVersion2 = {{"Pavlune.dll", "v2 main library, longer than before"},
                         {"plugins/pvl_a.dll", "v2 plugin a"},
                         {"plugins/pvl_b.dll", "v2 new plugin b"},
                         {"字体/新.txt", "v2 non-ASCII names"}};
-
-Tree merged(Tree base, const Tree& update) {
-    for (auto it = update.begin(); it != update.end(); ++it) base[it.key()] = it.value();
-    return base;
-}
 
 const QStringList kNotInstalled = {"updater", "7z/", "log/", "update/", "PavluneSystemTrayIcon.exe",
                                    "taskkill"};
@@ -362,7 +298,7 @@ TEST_F(UpdaterTest, RunsWhereTheNamedDisplayCannotBeReached) {
             << setting.toStdString();
         ASSERT_EQ(trayStarts(i + 1).size(), i + 1) << setting.toStdString();
         const QStringList trayEnvironment =
-            QString::fromUtf8(readAll(tray() + ".environment")).split('\n');
+            QString::fromUtf8(readFile(tray() + ".environment")).split('\n');
         EXPECT_TRUE(trayEnvironment.contains(setting)) << setting.toStdString();
         EXPECT_EQ(trayEnvironment.filter(QRegularExpression("^QT_QPA_PLATFORM=")).size(),
                   settings.at(i).first == "QT_QPA_PLATFORM" ? 1 : 0)
@@ -415,8 +351,8 @@ TEST_P(SidecarTest, MismatchLeavesEverythingInPlace) {
     runWorker();
 
     EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
-    EXPECT_EQ(readAll(update() + "/pkg"), package);
-    EXPECT_EQ(readAll(update() + "/dat"), sidecar);
+    EXPECT_EQ(readFile(update() + "/pkg"), package);
+    EXPECT_EQ(readFile(update() + "/dat"), sidecar);
     const QStringList log = logMessages();
     EXPECT_EQ(log.last(), "MD5验证结果 " + md5 + " " + QString::fromUtf8(sidecar) + " 0");
     EXPECT_EQ(trayStarts().size(), 1);
@@ -599,7 +535,7 @@ TEST_F(UpdaterTest, ArchiveEntriesCannotEscapeTheApplicationFolder) {
     python.start("python3", {"-c", script, zip, root.path()});
     ASSERT_TRUE(python.waitForFinished(kRunTimeoutMs));
     ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
-    stageHotUpdate(readAll(zip));
+    stageHotUpdate(readFile(zip));
     QFile::remove(zip);
     runWorker();
 
@@ -717,8 +653,8 @@ TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreD
     ASSERT_TRUE(worker.state() == QProcess::NotRunning || worker.waitForFinished(kRunTimeoutMs));
     EXPECT_EQ(worker.exitCode(), 0);
     waitFor([&] { return QFileInfo::exists(guardRecord); }, kDetachedStartTimeoutMs);
-    EXPECT_TRUE(takenWhileDeleting) << "taken only after the worker ended: "
-                                    << readAll(guardRecord).toStdString();
+    EXPECT_TRUE(takenWhileDeleting)
+        << "taken only after the worker ended: " << readFile(guardRecord).toStdString();
     EXPECT_EQ(logMessages(),
               QStringList({versionLine(), "没有发现更新安装包", "没有发现热更新包"}));
     EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
@@ -745,7 +681,7 @@ protected:
 
 TEST_P(FullInstallerTest, CorrectInstallerIsRenamedStartedAndEndsTheRun) {
     writeTree(app, kVersion1);
-    const QByteArray installer = readAll(platform().startRecorderBinary());
+    const QByteArray installer = readFile(platform().startRecorderBinary());
     stageInstaller(installer);
     writeFile(target(), "an earlier installer");
     stageHotUpdate(zipOf(kVersion2));
@@ -758,7 +694,7 @@ TEST_P(FullInstallerTest, CorrectInstallerIsRenamedStartedAndEndsTheRun) {
     ASSERT_TRUE(
         waitFor([&] { return !startsRecordedBy(target()).isEmpty(); }, kDetachedStartTimeoutMs));
     EXPECT_EQ(startsRecordedBy(target()).at(0).arguments, QStringList());
-    EXPECT_EQ(readAll(target()), installer);
+    EXPECT_EQ(readFile(target()), installer);
     EXPECT_FALSE(QFileInfo::exists(staged()));
     EXPECT_TRUE(QFileInfo::exists(sidecar()));
     // No hot update and no tray start after the installer took over.
@@ -1114,7 +1050,7 @@ TEST_P(InterruptedUpdateTest, FullInstallerStagedAfterwardsIsNotUndone) {
 
     // The client then stages a full installer.
     const QString installer = temp + "/pvl_update_install.exe";
-    const QByteArray program = readAll(platform().startRecorderBinary());
+    const QByteArray program = readFile(platform().startRecorderBinary());
     writeFile(installer, program);
     writeFile(temp + "/pvl_update_install.dat", md5Of(program).toUtf8());
     runWorker();
@@ -1151,112 +1087,4 @@ INSTANTIATE_TEST_SUITE_P(
                   }}),
     [](const ::testing::TestParamInfo<KillPoint>& info) { return info.param.name; });
 
-// --- tools/taskkill against real processes ---
-
-class TaskkillTest : public ::testing::Test {
-protected:
-    // Starts a process whose executable is named `name`, running until ended.
-    QProcess* startNamed(const QString& name) {
-        const QString path = dir.path() + "/" + name;
-        QFile::copy(platform().startRecorderBinary(), path);
-        auto* process = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("START_RECORDER_HOLD_MS", "60000");
-        process->setProcessEnvironment(env);
-        platform().prepare(*process, path, {});
-        process->start();
-        process->waitForStarted();
-        waitFor([&] { return !startsRecordedBy(path).isEmpty(); }, kRunTimeoutMs);
-        processes.emplace_back(process);
-        return process;
-    }
-
-    QByteArray taskkill(const QStringList& arguments, int* exitCode = nullptr) {
-        QProcess process;
-        platform().prepare(process, platform().taskkillBinary(), arguments);
-        process.start();
-        process.waitForFinished(kRunTimeoutMs);
-        if (exitCode) *exitCode = process.exitCode();
-        return process.readAllStandardOutput();
-    }
-
-    static bool ended(QProcess* process) { return process->waitForFinished(kRunTimeoutMs); }
-    static bool running(QProcess* process) { return !process->waitForFinished(300); }
-
-    void TearDown() override {
-        for (auto& process : processes) {
-            process->kill();
-            process->waitForFinished();
-        }
-    }
-
-    QTemporaryDir dir;
-    std::vector<std::unique_ptr<QProcess>> processes;
-};
-
-TEST_F(TaskkillTest, EndsProcessesByTheirFullExecutableNameIgnoringCase) {
-    QProcess* tray = startNamed("PavluneSystemTrayIcon.exe");
-    QProcess* other = startNamed("PavluneSystemTrayIconX.exe");
-    int exitCode = -1;
-    const QByteArray output = taskkill({"/F", "/IM", "pavlunesystemtrayicon.EXE"}, &exitCode);
-    EXPECT_TRUE(ended(tray));
-    // Ended forcibly (Windows' forced end leaves an exit code, not a signal).
-    if (!platform().windows()) {
-        EXPECT_EQ(tray->exitStatus(), QProcess::CrashExit);
-    }
-    EXPECT_TRUE(running(other));
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_TRUE(output.contains("SUCCESS")) << output.toStdString();
-}
-
-TEST_F(TaskkillTest, WildcardEndsEveryMatchAtOnce) {
-    QProcess* first = startNamed("pvl_x.exe");
-    QProcess* second = startNamed("pvl_x_helper.exe");
-    QProcess* other = startNamed("xpvl_x.exe");
-    taskkill({"/f", "/im", "pvl_x*"});
-    EXPECT_TRUE(ended(first));
-    EXPECT_TRUE(ended(second));
-    EXPECT_TRUE(running(other));
-}
-
-TEST_F(TaskkillTest, SparesItselfAndItsParentAndReportsNoMatch) {
-    if (platform().windows()) GTEST_SKIP() << "no shell program to copy under another name";
-    // A copy of the tool run by a copy of the shell, under names no other
-    // process on the machine has, so that the patterns can match only these two.
-    const QString tag = QUuid::createUuid().toString(QUuid::Id128).left(16);
-    const QString tool = dir.path() + "/taskkill_" + tag;
-    const QString parent = dir.path() + "/parent_" + tag;
-    ASSERT_TRUE(QFile::copy(platform().taskkillBinary(), tool));
-    ASSERT_TRUE(QFile::copy("/bin/sh", parent));
-    const auto runFromParent = [&](const QString& pattern, QByteArray* output) {
-        QProcess shell;
-        // Not the shell's last command, so the shell stays the tool's parent.
-        shell.start(parent, {"-c", "\"$0\" /f /im \"$1\"; exit $?", tool, pattern});
-        if (!shell.waitForFinished(kRunTimeoutMs)) return -1;
-        if (output) *output = shell.readAllStandardOutput();
-        return shell.exitStatus() == QProcess::NormalExit ? shell.exitCode() : -1;
-    };
-    QByteArray output;
-    EXPECT_EQ(runFromParent("*" + tag + "*", &output), 128);
-    EXPECT_TRUE(output.contains("not found")) << output.toStdString();
-    EXPECT_EQ(runFromParent("TASKKILL_" + tag, nullptr), 128);
-    // "?" is no wildcard: it matches only itself.
-    EXPECT_EQ(runFromParent("taskkill_" + tag.left(tag.size() - 1) + "?", nullptr), 128);
-    EXPECT_EQ(runFromParent("parent_" + tag, nullptr), 128);
-}
-
-TEST_F(TaskkillTest, RejectsArgumentsItDoesNotKnow) {
-    int exitCode = -1;
-    taskkill({"/f"}, &exitCode);
-    EXPECT_EQ(exitCode, 1);
-    taskkill({"/pid", "1"}, &exitCode);
-    EXPECT_EQ(exitCode, 1);
-}
-
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

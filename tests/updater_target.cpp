@@ -8,13 +8,11 @@
 
 #include <signal.h>
 
+#include "files.h"
+
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
-    return file.readAll();
-}
+using TestSupport::readFile;
 
 QList<qint64> allProcesses() {
     QList<qint64> pids;
@@ -30,7 +28,7 @@ QList<qint64> allProcesses() {
 QList<qint64> childrenOf(qint64 pid) {
     QList<qint64> children;
     for (qint64 candidate : allProcesses()) {
-        const QByteArray stat = readAll(QString("/proc/%1/stat").arg(candidate));
+        const QByteArray stat = readFile(QString("/proc/%1/stat").arg(candidate));
         // The command name in parentheses may hold blanks: fields follow the last ')'.
         const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 1 && fields.at(1).toLongLong() == pid) children << candidate;
@@ -115,7 +113,7 @@ QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
         if (windows_) {
             // A Windows program under Wine runs as the Wine loader, with its own
             // executable mapped; its command line may name it only in part.
-            for (const QByteArray& line : readAll(QString("/proc/%1/maps").arg(pid)).split('\n')) {
+            for (const QByteArray& line : readFile(QString("/proc/%1/maps").arg(pid)).split('\n')) {
                 const int slash = line.indexOf('/');
                 const QString file = QString::fromUtf8(line.mid(slash));
                 if (slash > 0 && file.endsWith(".exe", Qt::CaseInsensitive)) {
@@ -132,7 +130,7 @@ QList<qint64> UpdaterTarget::processesRunning(const QString& path) const {
 }
 
 QString UpdaterTarget::commandLine(qint64 pid) const {
-    QByteArray line = readAll(QString("/proc/%1/cmdline").arg(pid));
+    QByteArray line = readFile(QString("/proc/%1/cmdline").arg(pid));
     // Wine writes the Windows command line over its loader's arguments, the
     // rest of their room left as NUL bytes.
     while (line.endsWith('\0')) line.chop(1);
@@ -150,4 +148,15 @@ void UpdaterTarget::killAbruptly(qint64 pid, const QString& app) const {
         }
     }
     for (qint64 p : all) kill(static_cast<pid_t>(p), SIGKILL);
+}
+
+QList<Start> startsRecordedBy(const QString& program) {
+    QList<Start> starts;
+    const QList<QByteArray> lines = readFile(program + ".record").split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty()) continue;
+        const QStringList fields = QString::fromUtf8(line).split('\t');
+        starts.append({fields.value(0).toLongLong(), fields.value(1), fields.mid(2)});
+    }
+    return starts;
 }

@@ -63,3 +63,13 @@ private:
     QString winePrefix_;
     QString wineTempLink_;  // the prefix's temporary folder, linked to a test's
 };
+
+// One start recorded by the start recorder.
+struct Start {
+    qint64 msecs = 0;
+    QString workingDir;
+    QStringList arguments;
+};
+
+// The starts of `program`, a copy of the start recorder, in the order they came.
+QList<Start> startsRecordedBy(const QString& program);

@@ -16,7 +16,7 @@ set_tests_properties(wine_prefix wine_prefix_e2e PROPERTIES FIXTURES_SETUP wine_
 # that drives updater.exe under Wine with the Windows 7-Zip, tray program and
 # taskkill stand-ins, in namespaces of its own like the native runs: nothing
 # it starts outlives it.
-set(e2e_host_test ${PVL_HOST_BUILD_DIR}/bin/updater_e2e_test)
+set(e2e_host_bin ${PVL_HOST_BUILD_DIR}/bin)
 # Holds an installed file open as a virus scanner would, for the waiting cases.
 add_executable(file_holder ${CMAKE_CURRENT_LIST_DIR}/helpers/file_holder_win.cpp)
 target_link_libraries(file_holder PRIVATE shell32)
@@ -30,15 +30,13 @@ set(e2e_environment
   START_RECORDER_EXE=$<TARGET_FILE:start_recorder>
   TASKKILL_EXE=$<TARGET_FILE:taskkill>
   FILE_HOLDER_EXE=$<TARGET_FILE:file_holder>)
-add_test(NAME updater_e2e
-  COMMAND ${isolated} ${e2e_host_test} --gtest_filter=-*Interrupted*:Taskkill*)
-add_test(NAME updater_e2e_interrupted
-  COMMAND ${isolated} ${e2e_host_test} --gtest_filter=*Interrupted*)
-add_test(NAME taskkill COMMAND ${isolated} ${e2e_host_test} --gtest_filter=Taskkill*)
-set_tests_properties(updater_e2e updater_e2e_interrupted taskkill PROPERTIES
-  ENVIRONMENT "${e2e_environment}" RESOURCE_LOCK pavlune_wine_e2e TIMEOUT 600)
-# They run one after another and take longest: started first.
-set_tests_properties(updater_e2e updater_e2e_interrupted PROPERTIES COST 1000)
+add_test(NAME updater_e2e COMMAND ${isolated} ${e2e_host_bin}/updater_e2e_test)
+add_test(NAME taskkill COMMAND ${isolated} ${e2e_host_bin}/taskkill_test)
+set_tests_properties(updater_e2e taskkill PROPERTIES
+  ENVIRONMENT "${e2e_environment}" RESOURCE_LOCK pavlune_wine_e2e)
+set_tests_properties(taskkill PROPERTIES TIMEOUT 600)
+# It takes longest: started first.
+set_tests_properties(updater_e2e PROPERTIES COST 1000 TIMEOUT 1200)
 
 # The transfer tools: the host's runner suites against the local HTTP and S3
 # servers, with the Windows pvl_downloader.exe and pvl_uploader.exe in the
