@@ -1,7 +1,7 @@
-# Transfer tools: the argument encoding, the two runners with stand-in and real
-# tools, and the tools' own parts. Real servers run on 127.0.0.1: a Python HTTP
-# server for downloads and s3rver (installed under the build folder by a
-# fixture) for uploads.
+# Transfer tools: the two runners with stand-in tools, the tools' parts, and the
+# tools themselves run through the runners against real servers on 127.0.0.1: a
+# Python HTTP server for downloads and s3rver (installed under the build folder
+# by a fixture) for uploads. One program per component.
 find_program(PVL_PYTHON3 python3 REQUIRED)
 find_program(PVL_NODE node)
 set(transfer_test_dir ${CMAKE_CURRENT_SOURCE_DIR}/transfer)
@@ -13,27 +13,31 @@ target_include_directories(transfer_test_support PUBLIC ${transfer_test_dir})
 target_link_libraries(transfer_test_support PUBLIC test_support transfer_tool_support Qt5::Core
   Qt5::Network glog::glog GTest::GTest)
 
-add_executable(transfer_tools_test transfer_tools_test.cpp)
-target_link_libraries(transfer_tools_test PRIVATE common transfer_tool_support GTest::GTest
-  GTest::Main)
-add_test(NAME transfer_tools COMMAND transfer_tools_test)
+foreach(part argument_encoding aws_signer message_writer verbatim_http_reply)
+  add_executable(${part}_test ${part}_test.cpp)
+  target_link_libraries(${part}_test PRIVATE common transfer_tool_support GTest::GTest
+    GTest::Main)
+  add_test(NAME ${part} COMMAND ${part}_test)
+endforeach()
 
-foreach(runner url_downloader oss_uploader)
-  add_executable(${runner}_test ${runner}_test.cpp)
-  target_link_libraries(${runner}_test PRIVATE common transfer_tool_support
+# Programs that run from an application folder of their own, with the tools
+# placed in it.
+foreach(suite transfer_runner http_download s3_upload)
+  add_executable(${suite}_test ${suite}_test.cpp)
+  target_link_libraries(${suite}_test PRIVATE common transfer_tool_support
     transfer_test_support GTest::GTest)
-  target_compile_definitions(${runner}_test PRIVATE
+  target_compile_definitions(${suite}_test PRIVATE
     PVL_TOOLS_DIR="$<TARGET_FILE_DIR:pvl_uploader>"
     PVL_TEST_SERVERS_DIR="${transfer_test_dir}"
     PVL_PYTHON3="${PVL_PYTHON3}"
     PVL_NODE="${PVL_NODE}"
     PVL_S3RVER_PREFIX="${pvl_s3rver_prefix}")
-  add_dependencies(${runner}_test pvl_uploader pvl_downloader)
-  add_test(NAME ${runner} COMMAND ${runner}_test)
-  set_tests_properties(${runner} PROPERTIES TIMEOUT 120)
+  add_dependencies(${suite}_test pvl_uploader pvl_downloader)
+  add_test(NAME ${suite} COMMAND ${suite}_test)
+  set_tests_properties(${suite} PROPERTIES TIMEOUT 120)
 endforeach()
 
 add_test(NAME transfer_s3rver_install
   COMMAND ${transfer_test_dir}/install_s3rver.sh ${pvl_s3rver_prefix})
 set_tests_properties(transfer_s3rver_install PROPERTIES FIXTURES_SETUP s3rver TIMEOUT 300)
-set_tests_properties(oss_uploader PROPERTIES FIXTURES_REQUIRED s3rver)
+set_tests_properties(s3_upload PROPERTIES FIXTURES_REQUIRED s3rver)

@@ -7,10 +7,24 @@
 #include <QStringList>
 #include <QVariant>
 
-#include <glog/logging.h>
-
 #include "filepath.h"
+#include "tool_run.h"
 #include "utils.h"
+
+namespace {
+
+const ToolRun::Profile kProfile{
+    /*startLog=*/"拉起进程错误: ",
+    /*startFailure=*/"拉起上传程序失败 ",
+    /*waitLog=*/"等待进程结束错误: ",
+    /*waitFailure=*/"等待上传程序结束错误 ",
+    /*killLog=*/"杀掉上传程序 ",
+    /*logsProgram=*/true,
+    /*logsErrorCode=*/true,
+    /*closesInput=*/false,
+};
+
+}  // namespace
 
 OssUploader::OssUploader(OssEntry entry, int poolSize)
     : QObject(nullptr), process(new QProcess), entry(std::move(entry)), poolSize(poolSize) {
@@ -44,38 +58,11 @@ bool OssUploader::exec() {
         QJsonDocument::fromVariant(QVariant(job)).toJson(QJsonDocument::Compact);
     process->setArguments({Utils::argCyclicShiftEncode(Utils::fromUtf8UpToNul(json))});
 
-    const std::string commandLine =
-        (process->program() + " " + process->arguments().join(" ")).toStdString();
-    LOG(INFO) << commandLine;
-
-    process->start(QIODevice::ReadWrite);
-    if (!process->waitForStarted(-1)) {
-        LOG(ERROR) << "拉起进程错误: " << process->program().toStdString() << " "
-                   << static_cast<int>(process->error()) << " "
-                   << process->errorString().toStdString();
-        errorMessage = "拉起上传程序失败 " + process->errorString();
-        return false;
-    }
-    if (!process->waitForFinished(-1)) {
-        LOG(ERROR) << "等待进程结束错误: " << process->program().toStdString() << " "
-                   << static_cast<int>(process->error()) << " "
-                   << process->errorString().toStdString();
-        errorMessage = "等待上传程序结束错误 " + process->errorString();
-        return false;
-    }
-    LOG(INFO) << commandLine << "\n" << output.toStdString();
-
-    if (!output.contains("RESULT")) {
-        errorMessage = "上传程序意外退出";
-        return false;
-    }
-    return output.contains("RESULT SUCCESS");
+    if (!ToolRun::run(*process, kProfile, output, errorMessage)) return false;
+    return ToolRun::transferSucceeded(output, "上传程序意外退出", errorMessage);
 }
 
-void OssUploader::kill() {
-    LOG(WARNING) << "杀掉上传程序 " << process->program().toStdString();
-    process->kill();
-}
+void OssUploader::kill() { ToolRun::kill(*process, kProfile); }
 
 std::string OssUploader::getErrorMessage() { return errorMessage.toUtf8().toStdString(); }
 
@@ -84,18 +71,15 @@ void OssUploader::setProgressCallback(std::function<void(int, std::string)> call
 }
 
 void OssUploader::slotReadUploaderOutput() {
-    // One read is one message: the tool writes and flushes each message at once.
-    const QString block = Utils::fromUtf8UpToNul(process->readAll());
-    output.append(block.toUtf8());
-
-    if (progressCallback && block.startsWith("PROGRESS")) {
-        const QStringList fields = block.trimmed().split(' ');
-        if (fields.size() == 3) {
+    // The collected output keeps the text up to the first NUL byte of each read.
+    const QString text = Utils::fromUtf8UpToNul(process->readAll());
+    const QByteArray block = text.toUtf8();
+    output.append(block);
+    if (progressCallback) {
+        const QStringList fields = ToolRun::progressFields(text, 3);
+        if (!fields.isEmpty()) {
             progressCallback(fields[1].toInt(nullptr, 10), fields[2].toUtf8().toStdString());
         }
     }
-    if (block.startsWith("RESULT")) {
-        const QStringList fields = block.split(' ');
-        if (fields.size() > 2) errorMessage = fields.mid(2).join(' ').trimmed();
-    }
+    ToolRun::readResult(block, errorMessage);
 }

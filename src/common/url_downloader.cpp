@@ -6,24 +6,25 @@
 #include <QMap>
 #include <QVariant>
 
-#include <glog/logging.h>
-
 #include "filepath.h"
+#include "tool_run.h"
 #include "utils.h"
 
 namespace {
 
+const ToolRun::Profile kProfile{
+    /*startLog=*/"拉起下载程序失败: ",
+    /*startFailure=*/"拉起下载程序失败 ",
+    /*waitLog=*/"等待下载程序结束出错: ",
+    /*waitFailure=*/"等待下载程序结束错误 ",
+    /*killLog=*/"杀掉下载程序: ",
+    /*logsProgram=*/true,
+    /*logsErrorCode=*/false,
+    /*closesInput=*/false,
+};
+
 QString fromUtf8UpToNul(const std::string& text) {
     return Utils::fromUtf8UpToNul(QByteArray(text.data(), static_cast<int>(text.size())));
-}
-
-QByteArray joinFrom(const QList<QByteArray>& fields, int first) {
-    QByteArray joined;
-    for (int i = first; i < fields.size(); ++i) {
-        if (i > first) joined.append(' ');
-        joined.append(fields[i]);
-    }
-    return joined;
 }
 
 }  // namespace
@@ -53,36 +54,11 @@ bool UrlDownloader::exec() {
     const QByteArray json = QJsonDocument::fromVariant(QVariant(job)).toJson();
     process.setArguments({Utils::argCyclicShiftEncode(Utils::fromUtf8UpToNul(json))});
 
-    const std::string commandLine =
-        (process.program() + " " + process.arguments().join(" ")).toStdString();
-    LOG(INFO) << commandLine;
-
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1)) {
-        LOG(ERROR) << "拉起下载程序失败: " << process.program().toStdString() << " "
-                   << process.errorString().toStdString();
-        errorMessage = "拉起下载程序失败 " + process.errorString();
-        return false;
-    }
-    if (!process.waitForFinished(-1)) {
-        LOG(ERROR) << "等待下载程序结束出错: " << process.program().toStdString() << " "
-                   << process.errorString().toStdString();
-        errorMessage = "等待下载程序结束错误 " + process.errorString();
-        return false;
-    }
-    LOG(INFO) << commandLine << "\n" << output.toStdString();
-
-    if (!output.contains("RESULT")) {
-        errorMessage = "下载程序意外退出";
-        return false;
-    }
-    return output.contains("RESULT SUCCESS");
+    if (!ToolRun::run(process, kProfile, output, errorMessage)) return false;
+    return ToolRun::transferSucceeded(output, "下载程序意外退出", errorMessage);
 }
 
-void UrlDownloader::kill() {
-    LOG(WARNING) << "杀掉下载程序: " << process.program().toStdString();
-    process.kill();
-}
+void UrlDownloader::kill() { ToolRun::kill(process, kProfile); }
 
 std::string UrlDownloader::getErrorMessage() { return errorMessage.toUtf8().toStdString(); }
 
@@ -92,22 +68,15 @@ void UrlDownloader::setProgressCallback(
 }
 
 void UrlDownloader::readDownloaderOutput() {
-    // One read is one message: the tool writes and flushes each message at once.
     const QByteArray block = process.readAll();
     if (block.isEmpty()) return;
     output.append(block);
-
-    if (progressCallback && block.startsWith("PROGRESS")) {
-        const QList<QByteArray> fields = block.trimmed().split(' ');
-        if (fields.size() == 4) {
+    if (progressCallback) {
+        const QList<QByteArray> fields = ToolRun::progressFields(block, 4);
+        if (!fields.isEmpty()) {
             progressCallback(fields[1].toInt(nullptr, 10), fields[2].toStdString(),
                              fields[3].toStdString());
         }
     }
-    if (block.startsWith("RESULT")) {
-        const QList<QByteArray> fields = block.split(' ');
-        // Decoded before trimming, so that Unicode blanks at the end of the message
-        // and blanks in front of a NUL byte go as well.
-        if (fields.size() > 2) errorMessage = Utils::fromUtf8UpToNul(joinFrom(fields, 2)).trimmed();
-    }
+    ToolRun::readResult(block, errorMessage);
 }

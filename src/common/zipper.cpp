@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "filepath.h"
+#include "tool_run.h"
 #include "utils.h"
 
 namespace {
@@ -18,6 +19,19 @@ namespace {
 constexpr int kMaxTestRounds = 5;
 constexpr char kEverythingIsOk[] = "Everything is Ok";
 constexpr char kCrcFailed[] = "ERROR: CRC Failed : ";
+
+const ToolRun::Profile kProfile{
+    /*startLog=*/"拉起7z.exe失败: ",
+    /*startFailure=*/"拉起压缩程序失败 ",
+    /*waitLog=*/"等待7z.exe结束出错: ",
+    /*waitFailure=*/"等待压缩程序结束错误 ",
+    /*killLog=*/"杀掉压缩程序 ",
+    /*logsProgram=*/false,
+    /*logsErrorCode=*/true,
+    // Nothing is ever written to the tool: an archive that asks for a password
+    // then fails at once instead of blocking the caller for ever.
+    /*closesInput=*/true,
+};
 
 // The tool ends its lines with CR LF on Windows and with LF elsewhere, and
 // rewrites progress lines with a bare CR: all three end a line.
@@ -113,23 +127,16 @@ void Zipper::repairZip() {
     }
     process.setArguments(arguments);
     output.clear();
-    LOG(INFO) << commandLine().constData();
-    if (!startAndWait()) return;
-    LOG(INFO) << commandLine().constData() << "\n" << output.constData();
+    ToolRun::run(process, kProfile, output, errorMessage);
 }
 
-void Zipper::kill() {
-    LOG(WARNING) << "杀掉压缩程序 " << process.program().toUtf8().constData();
-    process.kill();
-}
+void Zipper::kill() { ToolRun::kill(process, kProfile); }
 
 std::string Zipper::getErrorMessage() const { return errorMessage.toUtf8().toStdString(); }
 
 bool Zipper::runProgress() {
     output.clear();
-    LOG(INFO) << commandLine().constData();
-    if (!startAndWait()) return false;
-    LOG(INFO) << commandLine().constData() << "\n" << output.constData();
+    if (!ToolRun::run(process, kProfile, output, errorMessage)) return false;
     LOG(INFO) << "取消压缩包校验";
 
     if (output.contains(kEverythingIsOk)) return true;
@@ -143,26 +150,6 @@ bool Zipper::runProgress() {
         if (!errorMessage.isEmpty()) break;
     }
     return false;
-}
-
-bool Zipper::startAndWait() {
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(-1)) {
-        LOG(ERROR) << "拉起7z.exe失败: " << static_cast<int>(process.error()) << " "
-                   << process.errorString().toUtf8().constData();
-        errorMessage = "拉起压缩程序失败 " + process.errorString();
-        return false;
-    }
-    // Nothing is ever written to the tool: an archive that asks for a password
-    // then fails at once instead of blocking the caller for ever.
-    process.closeWriteChannel();
-    if (!process.waitForFinished(-1)) {
-        LOG(ERROR) << "等待7z.exe结束出错: " << static_cast<int>(process.error()) << " "
-                   << process.errorString().toUtf8().constData();
-        errorMessage = "等待压缩程序结束错误 " + process.errorString();
-        return false;
-    }
-    return true;
 }
 
 void Zipper::read7zOutput() {
@@ -182,8 +169,4 @@ void Zipper::read7zOutput() {
         progressCallback(value);
         lastProgressSecs = now;
     }
-}
-
-QByteArray Zipper::commandLine() const {
-    return (process.program() + " " + process.arguments().join(' ')).toUtf8();
 }

@@ -47,9 +47,7 @@ public:
 
 private:
     bool runProgress();
-    bool startAndWait();
     void read7zOutput();
-    QByteArray commandLine() const;
 
     QProcess process;
     QString zipFile;

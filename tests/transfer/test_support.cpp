@@ -35,14 +35,16 @@ void placeScript(const QString& name, const QString& body) {
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+bool windowsTools() { return !qEnvironmentVariable("WINDOWS_TOOLS_DIR").isEmpty(); }
+
 void placeTool(const QString& name, const QString& builtPath) {
     // With WINDOWS_TOOLS_DIR set the Windows build of the tool stands there,
     // run under Wine (WINE_RUN, WINEPREFIX) from the folder it was started in.
-    const QString windowsTools = qEnvironmentVariable("WINDOWS_TOOLS_DIR");
-    if (!windowsTools.isEmpty()) {
-        placeScript(name, QString("exec '%1' '%2' '%3/%4' \"$@\"")
-                              .arg(qEnvironmentVariable("WINE_RUN"),
-                                   qEnvironmentVariable("WINEPREFIX"), windowsTools, name));
+    if (windowsTools()) {
+        placeScript(name,
+                    QString("exec '%1' '%2' '%3/%4' \"$@\"")
+                        .arg(qEnvironmentVariable("WINE_RUN"), qEnvironmentVariable("WINEPREFIX"),
+                             qEnvironmentVariable("WINDOWS_TOOLS_DIR"), name));
         return;
     }
     removeFromAppFolder(name);

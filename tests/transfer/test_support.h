@@ -17,6 +17,9 @@ namespace TransferTest {
 void placeScript(const QString& name, const QString& body);
 // Places the built tool `builtPath` in the application folder as `name`.
 void placeTool(const QString& name, const QString& builtPath);
+// True when WINDOWS_TOOLS_DIR puts the Windows builds of the tools, run under
+// Wine, in the tools' place (see placeTool).
+bool windowsTools();
 // Removes the file `name` from the application folder.
 void removeFromAppFolder(const QString& name);
 
