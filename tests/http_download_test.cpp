@@ -2,62 +2,31 @@
 // 127.0.0.1, run the way the application runs it: through UrlDownloader. With
 // WINDOWS_TOOLS_DIR set the Windows build of the tool runs under Wine in its place.
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QThread>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "test_support.h"
 #include "url_downloader.h"
 
 namespace {
 
-using Progress = std::tuple<int, std::string, std::string>;
+using namespace TransferTest;
 
 const char kTool[] = "pvl_downloader.exe";
-// Skips a case with the Windows tools when what it tests does not differ there:
-// the Wine runs keep to files replaced or kept, partial files kept, locked,
-// taken over and continued after a kill, and requests sent.
-const char kSameOnWindows[] = "the same with the Windows tool";
-
-struct Outcome {
-    bool ok = false;
-    std::string error;
-    std::vector<Progress> progress;
-};
-
-Outcome runDownloader(UrlDownloader& downloader, bool withCallback = true) {
-    Outcome run;
-    if (withCallback) {
-        downloader.setProgressCallback([&run](int value, std::string a, std::string b) {
-            run.progress.emplace_back(value, a, b);
-        });
-    }
-    run.ok = downloader.exec();
-    run.error = downloader.getErrorMessage();
-    return run;
-}
 
 class DownloadToolTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         files = new QTemporaryDir;
-        server = new TransferTest::ServerProcess;
-        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath("big.bin"), kBigSize, 3));
-        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath("小 文件.bin"), kSlowSize, 4));
+        server = new ServerProcess;
+        ASSERT_TRUE(writeRandomFile(files->filePath("big.bin"), kBigSize, 3));
+        ASSERT_TRUE(writeRandomFile(files->filePath("小 文件.bin"), kSlowSize, 4));
         QString error;
         ASSERT_TRUE(server->start(PVL_PYTHON3,
                                   {PVL_TEST_SERVERS_DIR "/http_server.py", files->path(),
@@ -71,7 +40,7 @@ protected:
     }
     void SetUp() override {
         ASSERT_TRUE(target.isValid());
-        TransferTest::placeTool(kTool, PVL_TOOLS_DIR "/pvl_downloader.exe");
+        placeTool(kTool, PVL_TOOLS_DIR "/pvl_downloader.exe");
         newRequests();
     }
 
@@ -81,7 +50,7 @@ protected:
     QStringList newRequests(int count = 0) {
         QStringList lines;
         for (int waited = 0; waited < 5000; waited += 50) {
-            lines = QString::fromUtf8(TransferTest::readFile(files->filePath("requests.log")))
+            lines = QString::fromUtf8(readFile(files->filePath("requests.log")))
                         .split('\n', Qt::SkipEmptyParts);
             if (lines.size() - seenRequests >= count) break;
             QThread::msleep(50);
@@ -105,10 +74,10 @@ protected:
                  waited += 20)
                 QThread::msleep(20);
             UrlDownloader second(url.toStdString(), save.toStdString());
-            meanwhile = runDownloader(second, false);
+            meanwhile = outcomeOf(second, false);
             downloader.kill();
         });
-        const Outcome run = runDownloader(downloader);
+        const Outcome run = outcomeOf(downloader);
         running = false;
         killer.join();
         EXPECT_FALSE(meanwhile.ok);
@@ -118,7 +87,7 @@ protected:
         EXPECT_EQ(QFileInfo(save + ".part").size(), size / 2);
         EXPECT_FALSE(QFile::exists(save));
     }
-    void TearDown() override { TransferTest::removeFromAppFolder(kTool); }
+    void TearDown() override { removeFromAppFolder(kTool); }
 
     // What is left in the target's folder besides the target.
     QStringList strayFiles(const QString& folder) {
@@ -128,29 +97,29 @@ protected:
     static const qint64 kBigSize = 24 * 1024 * 1024;
     static const qint64 kSlowSize = 512 * 1024;
     static QTemporaryDir* files;
-    static TransferTest::ServerProcess* server;
+    static ServerProcess* server;
     QTemporaryDir target;
     int seenRequests = 0;
 };
 
 QTemporaryDir* DownloadToolTest::files = nullptr;
-TransferTest::ServerProcess* DownloadToolTest::server = nullptr;
+ServerProcess* DownloadToolTest::server = nullptr;
 
 TEST_F(DownloadToolTest, LargeFileArrivesWhole) {
     const QString save = target.filePath("新 目录/sub/下载 1.bin");
     UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     ASSERT_TRUE(run.ok) << run.error;
-    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("big.bin")));
+    EXPECT_EQ(readFile(save), readFile(files->filePath("big.bin")));
     EXPECT_EQ(strayFiles(target.filePath("新 目录/sub")), QStringList{"下载 1.bin"});
     // The last progress reaches the runner on its own, not merged with the result.
     ASSERT_FALSE(run.progress.empty());
     const std::string size = std::to_string(kBigSize);
-    EXPECT_EQ(run.progress.back(), (Progress{100, size, size}));
+    EXPECT_EQ(run.progress.back(), (Report{"100", size, size}));
 }
 
 TEST_F(DownloadToolTest, SavedFileHasTheModeOfANewFile) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << "a Windows file has no mode";
+    if (windowsTools()) GTEST_SKIP() << "a Windows file has no mode";
     const QString save = target.filePath("mode.bin");
     const mode_t old = ::umask(027);
     UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
@@ -164,31 +133,31 @@ TEST_F(DownloadToolTest, SavedFileHasTheModeOfANewFile) {
 }
 
 TEST_F(DownloadToolTest, SlowDownloadReportsProgress) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     // The server sends this file in small pieces over about a second.
     const QString save = target.filePath("slow.bin");
     UrlDownloader downloader(server->url("/slow/小 文件.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     ASSERT_TRUE(run.ok) << run.error;
     ASSERT_GE(run.progress.size(), 2u);
     for (size_t i = 0; i < run.progress.size(); ++i) {
-        const auto& [percent, received, total] = run.progress[i];
-        EXPECT_EQ(total, std::to_string(kSlowSize));
-        EXPECT_EQ(percent, std::stoll(received) * 100 / kSlowSize);
+        const int percent = std::stoi(run.progress[i][0]);
+        EXPECT_EQ(run.progress[i][2], std::to_string(kSlowSize));
+        EXPECT_EQ(percent, std::stoll(run.progress[i][1]) * 100 / kSlowSize);
         if (i > 0) {
-            EXPECT_LE(std::get<0>(run.progress[i - 1]), percent);
+            EXPECT_LE(std::stoi(run.progress[i - 1][0]), percent);
         }
     }
 }
 
 TEST_F(DownloadToolTest, NonAsciiUrlAndRedirectAreFollowed) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString save = target.filePath("a.bin");
     UrlDownloader downloader(server->url("/redirect/小 文件.bin").toStdString(),
                              save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     ASSERT_TRUE(run.ok) << run.error;
-    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+    EXPECT_EQ(readFile(save), readFile(files->filePath("小 文件.bin")));
     const QStringList requests = newRequests(2);
     ASSERT_EQ(requests.size(), 2) << qPrintable(requests.join('\n'));
     EXPECT_TRUE(requests[0].startsWith("/redirect/")) << qPrintable(requests[0]);
@@ -196,10 +165,10 @@ TEST_F(DownloadToolTest, NonAsciiUrlAndRedirectAreFollowed) {
 }
 
 TEST_F(DownloadToolTest, RedirectLoopFailsNamingTheRedirects) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString save = target.filePath("loop.bin");
     UrlDownloader downloader(server->url("/loop/big.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find("重定向超过 10 次"), std::string::npos) << run.error;
     EXPECT_EQ(run.error.find("302"), std::string::npos) << run.error;
@@ -219,11 +188,11 @@ TEST_F(DownloadToolTest, AnswerThatIsNoFileFailsAndKeepsTheOldFile) {
           std::pair{"小 文件.bin?status=204", "204"}, std::pair{"小 文件.bin?status=206", "206"}}) {
         UrlDownloader downloader(server->url(QString("/files/") + path).toStdString(),
                                  save.toStdString());
-        const Outcome run = runDownloader(downloader);
+        const Outcome run = outcomeOf(downloader);
         EXPECT_FALSE(run.ok) << path;
         EXPECT_NE(run.error.find(std::string("HTTP状态 ") + status), std::string::npos)
             << run.error;
-        EXPECT_EQ(TransferTest::readFile(save), QByteArray("old content")) << path;
+        EXPECT_EQ(readFile(save), QByteArray("old content")) << path;
         EXPECT_EQ(strayFiles(target.path()), QStringList{"keep.bin"}) << path;
     }
 
@@ -231,7 +200,7 @@ TEST_F(DownloadToolTest, AnswerThatIsNoFileFailsAndKeepsTheOldFile) {
     UrlDownloader again(server->url("/files/%E5%B0%8F%20%E6%96%87%E4%BB%B6.bin").toStdString(),
                         save.toStdString());
     ASSERT_TRUE(again.exec()) << again.getErrorMessage();
-    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath("小 文件.bin")));
+    EXPECT_EQ(readFile(save), readFile(files->filePath("小 文件.bin")));
 }
 
 TEST_F(DownloadToolTest, LockThatNoRunningProgramHoldsIsTakenOver) {
@@ -247,10 +216,9 @@ TEST_F(DownloadToolTest, LockThatNoRunningProgramHoldsIsTakenOver) {
         file.close();
         UrlDownloader downloader(server->url("/files/小 文件.bin").toStdString(),
                                  save.toStdString());
-        const Outcome run = runDownloader(downloader);
+        const Outcome run = outcomeOf(downloader);
         ASSERT_TRUE(run.ok) << run.error << " with the lock " << lock.constData();
-        EXPECT_EQ(TransferTest::readFile(save),
-                  TransferTest::readFile(files->filePath("小 文件.bin")));
+        EXPECT_EQ(readFile(save), readFile(files->filePath("小 文件.bin")));
         EXPECT_EQ(strayFiles(target.path()), QStringList{"locked.bin"});
     }
 }
@@ -260,7 +228,7 @@ TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
     const QString save = target.filePath("a folder");
     ASSERT_TRUE(QDir().mkpath(save + "/inner"));
     UrlDownloader downloader(server->url("/files/big.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find("a folder"), std::string::npos) << run.error;
     EXPECT_TRUE(QFileInfo(save + "/inner").isDir());
@@ -269,10 +237,10 @@ TEST_F(DownloadToolTest, TargetThatCannotBeReplacedFailsAndLeavesNoPartFile) {
 }
 
 TEST_F(DownloadToolTest, ConnectionCutMidBodyLeavesNoFile) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString save = target.filePath("cut.bin");
     UrlDownloader downloader(server->url("/cut/big.bin").toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     EXPECT_FALSE(run.ok);
     EXPECT_FALSE(run.error.empty());
     EXPECT_FALSE(QFile::exists(save));
@@ -282,16 +250,16 @@ TEST_F(DownloadToolTest, ConnectionCutMidBodyLeavesNoFile) {
 }
 
 TEST_F(DownloadToolTest, DroppedConnectionAndBusyServerAreTriedAgain) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     for (const QString kind : {"cutonce", "busyonce"}) {
         const QString name = kind + ".bin";
-        ASSERT_TRUE(TransferTest::writeRandomFile(files->filePath(name), kBigSize, 5));
+        ASSERT_TRUE(writeRandomFile(files->filePath(name), kBigSize, 5));
         const QString save = target.filePath(name);
         UrlDownloader downloader(server->url("/" + kind + "/" + name).toStdString(),
                                  save.toStdString());
-        const Outcome run = runDownloader(downloader);
+        const Outcome run = outcomeOf(downloader);
         ASSERT_TRUE(run.ok) << run.error;
-        EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(files->filePath(name)));
+        EXPECT_EQ(readFile(save), readFile(files->filePath(name)));
         const QStringList requests = newRequests(2);
         ASSERT_EQ(requests.size(), 2) << qPrintable(requests.join('\n'));
         if (kind == "cutonce") {
@@ -328,7 +296,7 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
     const qint64 size = 4 * 1024 * 1024;
     const QString name = QString(c.name) + ".bin";
     const QString served = files->filePath(name);
-    ASSERT_TRUE(TransferTest::writeRandomFile(served, size, 6));
+    ASSERT_TRUE(writeRandomFile(served, size, 6));
     const QString url = server->url("/holdonce/" + name + c.query);
     const QString save = target.filePath("resumed.bin");
     killAtHalf(url, save, size);
@@ -336,12 +304,12 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
 
     if (c.change == ServerChange::FileChanged) {
         QThread::msleep(20);  // a modification time of its own
-        ASSERT_TRUE(TransferTest::writeRandomFile(served, size + 1, 7));
+        ASSERT_TRUE(writeRandomFile(served, size + 1, 7));
     } else if (c.change == ServerChange::FileRemoved) {
         ASSERT_TRUE(QFile::remove(served));
     }
     UrlDownloader downloader(url.toStdString(), save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     const QStringList requests = newRequests(c.requests);
     ASSERT_EQ(requests.size(), c.requests) << qPrintable(requests.join('\n'));
     EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&c](const QString& line) {
@@ -363,7 +331,7 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
         return;
     }
     ASSERT_TRUE(run.ok) << run.error;
-    EXPECT_EQ(TransferTest::readFile(save), TransferTest::readFile(served));
+    EXPECT_EQ(readFile(save), readFile(served));
     EXPECT_EQ(strayFiles(target.path()), QStringList{"resumed.bin"});
 }
 
@@ -385,16 +353,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<ResumeCase>& info) { return info.param.name; });
 
 TEST_F(DownloadToolTest, UnreachableServerFailsWithTheNetworkError) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString save = target.filePath("x.bin");
     // Nothing listens on the discard port here.
     UrlDownloader downloader("http://127.0.0.1:9/x", save.toStdString());
-    const Outcome run = runDownloader(downloader);
+    const Outcome run = outcomeOf(downloader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find("网络错误"), std::string::npos) << run.error;
     EXPECT_FALSE(QFile::exists(save));
 }
 
 }  // namespace
-
-int main(int argc, char** argv) { return TransferTest::runTests(argc, argv); }

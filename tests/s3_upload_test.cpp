@@ -2,22 +2,13 @@
 // application runs it: through OssUploader. With WINDOWS_TOOLS_DIR set the
 // Windows build of the tool runs under Wine in its place.
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QEventLoop>
 #include <QJsonObject>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "message_writer.h"
 #include "oss_uploader.h"
@@ -26,32 +17,13 @@
 
 namespace {
 
-using Progress = std::pair<int, std::string>;
+using namespace TransferTest;
 
 const char kTool[] = "pvl_uploader.exe";
-// Skips a case with the Windows tools when what it tests does not differ there
-// (retry timing is the same on both, and slow): the Wine runs keep to local
-// files read and requests sent through the tool's own socket.
-const char kSameOnWindows[] = "the same with the Windows tool";
 // How long the check of a completion whose answer was lost may take, from its
 // arrival at the store to the tool's end; the store keeps an idle connection
 // open for 5 s.
 const qint64 kCheckLimitMs = 1500;
-
-struct Outcome {
-    bool ok = false;
-    std::string error;
-    std::vector<Progress> progress;
-};
-
-Outcome runUploader(OssUploader& uploader) {
-    Outcome run;
-    uploader.setProgressCallback(
-        [&run](int value, std::string text) { run.progress.emplace_back(value, text); });
-    run.ok = uploader.exec();
-    run.error = uploader.getErrorMessage();
-    return run;
-}
 
 // --- Where the object goes ---
 
@@ -122,7 +94,7 @@ class UploadToolTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         data = new QTemporaryDir;
-        server = new TransferTest::ServerProcess;
+        server = new ServerProcess;
         ASSERT_STRNE(PVL_NODE, "") << "node is needed for the S3 test server";
         QString error;
         ASSERT_TRUE(server->start(PVL_NODE,
@@ -137,9 +109,9 @@ protected:
     }
     void SetUp() override {
         ASSERT_TRUE(files.isValid());
-        TransferTest::placeTool(kTool, PVL_TOOLS_DIR "/pvl_uploader.exe");
+        placeTool(kTool, PVL_TOOLS_DIR "/pvl_uploader.exe");
     }
-    void TearDown() override { TransferTest::removeFromAppFolder(kTool); }
+    void TearDown() override { removeFromAppFolder(kTool); }
 
     OssUploader::OssEntry entryFor(const QString& localFile, const QString& key) {
         OssUploader::OssEntry entry;
@@ -161,7 +133,7 @@ protected:
         QByteArray body;
         QList<QNetworkReply::RawHeaderPair> received;
         int code = 0;
-        TransferTest::httpGet(server->url("/bucket/" + encodedKey), body, received, code);
+        httpGet(server->url("/bucket/" + encodedKey), body, received, code);
         if (status) *status = code;
         if (headers) *headers = received;
         return body;
@@ -172,7 +144,7 @@ protected:
         QByteArray body;
         QList<QNetworkReply::RawHeaderPair> headers;
         int status = 0;
-        TransferTest::httpGet(server->url("/bucket?max-keys=1000"), body, headers, status);
+        httpGet(server->url("/bucket?max-keys=1000"), body, headers, status);
         QStringList keys;
         QXmlStreamReader xml(body);
         while (!xml.atEnd()) {
@@ -185,26 +157,26 @@ protected:
     }
 
     static QStringList requests() {
-        return QString::fromUtf8(TransferTest::readFile(data->filePath("requests.log")))
+        return QString::fromUtf8(readFile(data->filePath("requests.log")))
             .split('\n', Qt::SkipEmptyParts);
     }
 
     static QTemporaryDir* data;
-    static TransferTest::ServerProcess* server;
+    static ServerProcess* server;
     QTemporaryDir files;
 };
 
 QTemporaryDir* UploadToolTest::data = nullptr;
-TransferTest::ServerProcess* UploadToolTest::server = nullptr;
+ServerProcess* UploadToolTest::server = nullptr;
 
 TEST_F(UploadToolTest, SmallFileArrivesWithItsDownloadName) {
     const QString local = files.filePath("本地 文件.bin");
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, 1000, 5));
+    ASSERT_TRUE(writeRandomFile(local, 1000, 5));
     OssUploader::OssEntry entry = entryFor(local, "目录/小 文件+1!.bin");
     entry.withUploadFile = true;
     entry.uploadFile = "报告 2024.bin";
     OssUploader uploader(entry, 3);
-    const Outcome run = runUploader(uploader);
+    const Outcome run = outcomeOf(uploader);
     ASSERT_TRUE(run.ok) << run.error;
 
     int status = 0;
@@ -212,7 +184,7 @@ TEST_F(UploadToolTest, SmallFileArrivesWithItsDownloadName) {
     const QByteArray stored =
         readBack("%E7%9B%AE%E5%BD%95/%E5%B0%8F%20%E6%96%87%E4%BB%B6%2B1%21.bin", &status, &headers);
     EXPECT_EQ(status, 200);
-    EXPECT_EQ(stored, TransferTest::readFile(local));
+    EXPECT_EQ(stored, readFile(local));
     QByteArray disposition;
     for (const auto& header : headers) {
         if (header.first.toLower() == "content-disposition") disposition = header.second;
@@ -224,27 +196,27 @@ TEST_F(UploadToolTest, SmallFileArrivesWithItsDownloadName) {
 TEST_F(UploadToolTest, LargeFileGoesUpInPartsWithProgress) {
     const QString local = files.filePath("big.bin");
     const qint64 size = 20 * 1024 * 1024;  // three parts of at most 8 MiB
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, size, 6));
+    ASSERT_TRUE(writeRandomFile(local, size, 6));
     OssUploader uploader(entryFor(local, "multi/big.bin"), 3);
-    const Outcome run = runUploader(uploader);
+    const Outcome run = outcomeOf(uploader);
     ASSERT_TRUE(run.ok) << run.error;
-    EXPECT_EQ(readBack("multi/big.bin"), TransferTest::readFile(local));
+    EXPECT_EQ(readBack("multi/big.bin"), readFile(local));
 
     const QStringList log = requests().filter("/bucket/multi/big.bin");
     EXPECT_EQ(log.filter(QRegExp("^PUT .*partNumber=\\d+&uploadId=")).size(), 3)
         << qPrintable(log.join('\n'));
     EXPECT_EQ(log.filter(QRegExp("^POST .*\\?uploads$")).size(), 1);
     EXPECT_EQ(log.filter(QRegExp("^POST .*\\?uploadId=")).size(), 1);
-    for (const Progress& progress : run.progress) {
-        EXPECT_TRUE(progress.first >= 0 && progress.first <= 100);
-        EXPECT_TRUE(QString::fromStdString(progress.second).endsWith(QString("/%1").arg(size)));
+    for (const Report& progress : run.progress) {
+        EXPECT_TRUE(std::stoi(progress[0]) >= 0 && std::stoi(progress[0]) <= 100);
+        EXPECT_TRUE(QString::fromStdString(progress[1]).endsWith(QString("/%1").arg(size)));
     }
 }
 
 TEST_F(UploadToolTest, WrongCredentialsFailWithTheServersError) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString local = files.filePath("c.bin");
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, 100, 7));
+    ASSERT_TRUE(writeRandomFile(local, 100, 7));
     struct Case {
         QString ak;
         QString sk;
@@ -256,7 +228,7 @@ TEST_F(UploadToolTest, WrongCredentialsFailWithTheServersError) {
         entry.ak = c.ak;
         entry.sk = c.sk;
         OssUploader uploader(entry, 1);
-        const Outcome run = runUploader(uploader);
+        const Outcome run = outcomeOf(uploader);
         EXPECT_FALSE(run.ok);
         EXPECT_NE(run.error.find("403"), std::string::npos) << run.error;
         EXPECT_NE(run.error.find(c.code), std::string::npos) << run.error;
@@ -269,19 +241,19 @@ TEST_F(UploadToolTest, WrongCredentialsFailWithTheServersError) {
 TEST_F(UploadToolTest, MissingLocalFileFailsBeforeAnyRequest) {
     const QString local = files.filePath("不存在.bin");
     OssUploader uploader(entryFor(local, "missing/x.bin"), 1);
-    const Outcome run = runUploader(uploader);
+    const Outcome run = outcomeOf(uploader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find(local.toStdString()), std::string::npos) << run.error;
     EXPECT_TRUE(requests().filter("/missing/").isEmpty());
 }
 
 TEST_F(UploadToolTest, FailedPartAbortsTheMultipartUpload) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString local = files.filePath("big.bin");
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, 17 * 1024 * 1024, 8));
+    ASSERT_TRUE(writeRandomFile(local, 17 * 1024 * 1024, 8));
     // The server always fails part 2 of such keys.
     OssUploader uploader(entryFor(local, "inject-part-failure/big.bin"), 2);
-    const Outcome run = runUploader(uploader);
+    const Outcome run = outcomeOf(uploader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find("500"), std::string::npos) << run.error;
     EXPECT_NE(run.error.find("InternalError"), std::string::npos) << run.error;
@@ -309,12 +281,12 @@ TEST_F(UploadToolTest, KeyWithDotSegmentsIsStoredUnderExactlyThatKey) {
                           Case{"m/./n/../big.bin", 2 * S3Upload::kPartSize + 7, "m/big.bin"},
                           Case{"../big.bin", S3Upload::kPartSize + 9, "big.bin"}}) {
         const QString local = files.filePath("dots.bin");
-        ASSERT_TRUE(TransferTest::writeRandomFile(local, c.size, 9));
+        ASSERT_TRUE(writeRandomFile(local, c.size, 9));
         OssUploader uploader(entryFor(local, c.key), 3);
-        const Outcome run = runUploader(uploader);
+        const Outcome run = outcomeOf(uploader);
         ASSERT_TRUE(run.ok) << run.error;
 
-        EXPECT_EQ(readBack(c.key), TransferTest::readFile(local)) << qPrintable(c.key);
+        EXPECT_EQ(readBack(c.key), readFile(local)) << qPrintable(c.key);
         const QStringList keys = storedKeys();
         EXPECT_TRUE(keys.contains(c.key)) << qPrintable(keys.join(' '));
         EXPECT_FALSE(keys.contains(c.alias)) << qPrintable(c.alias);
@@ -327,23 +299,23 @@ TEST_F(UploadToolTest, KeyWithDotSegmentsIsStoredUnderExactlyThatKey) {
 }
 
 TEST_F(UploadToolTest, PoolSizeAboveSixPutsAsManyPartsInFlight) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString local = files.filePath("pool.bin");
     // Seven parts, all sent at once; the server holds each for 300 ms.
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, 6 * S3Upload::kPartSize + 1, 10));
+    ASSERT_TRUE(writeRandomFile(local, 6 * S3Upload::kPartSize + 1, 10));
     OssUploader uploader(entryFor(local, "slow-parts/pool.bin"), 7);
-    const Outcome run = runUploader(uploader);
+    const Outcome run = outcomeOf(uploader);
     ASSERT_TRUE(run.ok) << run.error;
     int peak = 0;
     for (const QString& line : requests().filter(QRegExp("^INFLIGHT \\d+ /bucket/slow-parts/"))) {
         peak = std::max(peak, line.section(' ', 1, 1).toInt());
     }
     EXPECT_EQ(peak, 7);
-    EXPECT_EQ(readBack("slow-parts/pool.bin"), TransferTest::readFile(local));
+    EXPECT_EQ(readBack("slow-parts/pool.bin"), readFile(local));
 }
 
 TEST_F(UploadToolTest, RequestTimeoutAndALostCompletionAnswerAreNoFailures) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     struct Case {
         QString key;
         qint64 size;
@@ -354,12 +326,12 @@ TEST_F(UploadToolTest, RequestTimeoutAndALostCompletionAnswerAreNoFailures) {
           Case{"lose-completion-answer/b.bin", 2 * S3Upload::kPartSize + 5,
                "^POST /bucket/lose-completion-answer/b.bin\\?uploadId="}}) {
         const QString local = files.filePath("retried.bin");
-        ASSERT_TRUE(TransferTest::writeRandomFile(local, c.size, 11));
+        ASSERT_TRUE(writeRandomFile(local, c.size, 11));
         OssUploader uploader(entryFor(local, c.key), 2);
-        const Outcome run = runUploader(uploader);
+        const Outcome run = outcomeOf(uploader);
         const qint64 ended = QDateTime::currentMSecsSinceEpoch();
         ASSERT_TRUE(run.ok) << run.error;
-        EXPECT_EQ(readBack(c.key), TransferTest::readFile(local));
+        EXPECT_EQ(readBack(c.key), readFile(local));
         EXPECT_EQ(requests().filter(QRegExp(c.retried)).size(), 2)
             << qPrintable(requests().join('\n'));
         if (c.key.startsWith("lose-completion-answer")) {
@@ -374,9 +346,9 @@ TEST_F(UploadToolTest, RequestTimeoutAndALostCompletionAnswerAreNoFailures) {
 }
 
 TEST_F(UploadToolTest, StalledPartIsSentAgainWhileOthersMove) {
-    if (TransferTest::windowsTools()) GTEST_SKIP() << kSameOnWindows;
+    if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString local = files.filePath("stall.bin");
-    ASSERT_TRUE(TransferTest::writeRandomFile(local, 2 * S3Upload::kPartSize + 5, 12));
+    ASSERT_TRUE(writeRandomFile(local, 2 * S3Upload::kPartSize + 5, 12));
     // The second key goes through the upload's own HTTP exchange, which must
     // report progress and give way to an abort as Qt's does.
     for (const QString key : {"stall-once/big.bin", "stall-once/./dots/../big.bin"}) {
@@ -405,12 +377,10 @@ TEST_F(UploadToolTest, StalledPartIsSentAgainWhileOthersMove) {
             EXPECT_TRUE(upload.succeeded()) << qPrintable(key);
         }
         std::fclose(output);
-        EXPECT_EQ(readBack(key), TransferTest::readFile(local)) << qPrintable(key);
+        EXPECT_EQ(readBack(key), readFile(local)) << qPrintable(key);
         const QString parts = "^PUT " + QRegExp::escape("/bucket/" + key) + "\\?partNumber=2&";
         EXPECT_EQ(requests().filter(QRegExp(parts)).size(), 2) << qPrintable(key);
     }
 }
 
 }  // namespace
-
-int main(int argc, char** argv) { return TransferTest::runTests(argc, argv); }

@@ -15,8 +15,7 @@ target_link_libraries(transfer_test_support PUBLIC test_support transfer_tool_su
 
 foreach(part argument_encoding aws_signer message_writer verbatim_http_reply)
   add_executable(${part}_test ${part}_test.cpp)
-  target_link_libraries(${part}_test PRIVATE common transfer_tool_support GTest::GTest
-    GTest::Main)
+  target_link_libraries(${part}_test PRIVATE common transfer_tool_support qt_test_main)
   add_test(NAME ${part} COMMAND ${part}_test)
 endforeach()
 
@@ -25,7 +24,7 @@ endforeach()
 foreach(suite transfer_runner http_download s3_upload)
   add_executable(${suite}_test ${suite}_test.cpp)
   target_link_libraries(${suite}_test PRIVATE common transfer_tool_support
-    transfer_test_support GTest::GTest)
+    transfer_test_support qt_test_main_own_app_folder)
   target_compile_definitions(${suite}_test PRIVATE
     PVL_TOOLS_DIR="$<TARGET_FILE_DIR:pvl_uploader>"
     PVL_TEST_SERVERS_DIR="${transfer_test_dir}"

@@ -4,19 +4,11 @@
 // runners; a runner's own forms (its progress fields, texts and log lines) come
 // from its row in kRunners.
 
-#include <gtest/gtest.h>
-
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTimer>
 
-#include <functional>
-#include <memory>
 #include <ostream>
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "argument_decoder.h"
 #include "oss_uploader.h"
@@ -25,11 +17,7 @@
 
 namespace {
 
-using TransferTest::LogCapture;
-// A progress report as its fields, the value first.
-using Report = std::vector<std::string>;
-
-QString appPath(const QString& name) { return QCoreApplication::applicationDirPath() + "/" + name; }
+using namespace TransferTest;
 
 // What the suite does with a runner, the same for both.
 class Runner {
@@ -38,7 +26,7 @@ public:
     virtual bool exec() = 0;
     virtual void kill() = 0;
     virtual std::string error() = 0;
-    virtual void recordProgress(std::vector<Report>& reports) = 0;
+    virtual Outcome run() = 0;
 };
 
 template <class Of>
@@ -49,11 +37,7 @@ public:
     bool exec() override { return runner.exec(); }
     void kill() override { runner.kill(); }
     std::string error() override { return runner.getErrorMessage(); }
-    void recordProgress(std::vector<Report>& reports) override {
-        runner.setProgressCallback([&reports](int value, auto... texts) {
-            reports.push_back({std::to_string(value), texts...});
-        });
-    }
+    Outcome run() override { return outcomeOf(runner); }
 
 private:
     Of runner;
@@ -141,24 +125,10 @@ QString expand(const RunnerKind& kind, const char* pattern) {
 
 // A stand-in tool that records its arguments beside itself, then runs `body`.
 void placeStandIn(const char* tool, const QString& body) {
-    TransferTest::placeScript(tool,
-                              "printf '%s\\n' \"$#\" > \"$0.argc\"\n"
-                              "printf '%s' \"$1\" > \"$0.arg\"\n" +
-                                  body);
-}
-
-struct Outcome {
-    bool ok = false;
-    std::string error;
-    std::vector<Report> progress;
-};
-
-Outcome run(Runner& runner) {
-    Outcome outcome;
-    runner.recordProgress(outcome.progress);
-    outcome.ok = runner.exec();
-    outcome.error = runner.error();
-    return outcome;
+    placeScript(tool,
+                "printf '%s\\n' \"$#\" > \"$0.argc\"\n"
+                "printf '%s' \"$1\" > \"$0.arg\"\n" +
+                    body);
 }
 
 // --- Reading the tool's messages: each read is one message ---
@@ -248,7 +218,7 @@ void PrintTo(const OutputCase& c, std::ostream* os) { *os << c.name; }
 
 class OutputTest : public ::testing::TestWithParam<std::tuple<RunnerKind, OutputCase>> {
 protected:
-    void TearDown() override { TransferTest::removeFromAppFolder(std::get<0>(GetParam()).tool); }
+    void TearDown() override { removeFromAppFolder(std::get<0>(GetParam()).tool); }
 };
 
 TEST_P(OutputTest, ReportsProgressAndOutcome) {
@@ -261,7 +231,7 @@ TEST_P(OutputTest, ReportsProgressAndOutcome) {
         progress.push_back(report);
     }
     const std::unique_ptr<Runner> runner = kind.make();
-    const Outcome outcome = run(*runner);
+    const Outcome outcome = runner->run();
     EXPECT_EQ(outcome.ok, c.ok);
     EXPECT_EQ(outcome.error, c.error == "{unexpected}" ? kind.unexpectedExit : c.error);
     EXPECT_EQ(outcome.progress, progress);
@@ -279,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, OutputTest,
 
 class RunnerTest : public ::testing::TestWithParam<RunnerKind> {
 protected:
-    void TearDown() override { TransferTest::removeFromAppFolder(GetParam().tool); }
+    void TearDown() override { removeFromAppFolder(GetParam().tool); }
     LogCapture log;
 };
 
@@ -290,9 +260,8 @@ TEST_P(RunnerTest, LogsTheCommandLineAndOutputNeverThePlainJob) {
                                    "printf 'RESULT SUCCESS\\n'"));
     // No progress receiver: the messages are only collected.
     ASSERT_TRUE(kind.make()->exec());
-    const std::string commandLine =
-        appPath(kind.tool).toStdString() + " " +
-        TransferTest::readFile(appPath(kind.tool) + ".arg").toStdString();
+    const std::string commandLine = appPath(kind.tool).toStdString() + " " +
+                                    readFile(appPath(kind.tool) + ".arg").toStdString();
     // glog drops the last line break.
     EXPECT_EQ(log.messages(google::GLOG_INFO),
               (std::vector<std::string>{commandLine, commandLine + "\nPROGRESS 5 " +
@@ -304,8 +273,8 @@ TEST_P(RunnerTest, LogsTheCommandLineAndOutputNeverThePlainJob) {
 
 TEST_P(RunnerTest, MissingToolFailsWithItsText) {
     const RunnerKind& kind = GetParam();
-    TransferTest::removeFromAppFolder(kind.tool);
-    const Outcome outcome = run(*kind.make());
+    removeFromAppFolder(kind.tool);
+    const Outcome outcome = kind.make()->run();
     EXPECT_FALSE(outcome.ok);
     ASSERT_EQ(outcome.error.rfind(kind.startFailure, 0), 0u) << outcome.error;
     const std::string errorText = outcome.error.substr(kind.startFailure.size());
@@ -376,18 +345,18 @@ void PrintTo(const JobCase& c, std::ostream* os) { *os << c.name; }
 
 class JobTest : public ::testing::TestWithParam<JobCase> {
 protected:
-    void TearDown() override { TransferTest::removeFromAppFolder(GetParam().tool); }
+    void TearDown() override { removeFromAppFolder(GetParam().tool); }
 };
 
 TEST_P(JobTest, SendsTheJobAsOneEncodedArgument) {
     const JobCase& c = GetParam();
     placeStandIn(c.tool, "printf 'RESULT SUCCESS\\n'");
     ASSERT_TRUE(c.make()->exec());
-    EXPECT_EQ(TransferTest::readFile(appPath(c.tool) + ".argc"), QByteArray("1\n"));
+    EXPECT_EQ(readFile(appPath(c.tool) + ".argc"), QByteArray("1\n"));
     QByteArray json;
     QString error;
-    ASSERT_TRUE(ArgumentDecoder::decode(
-        QString::fromLatin1(TransferTest::readFile(appPath(c.tool) + ".arg")), json, error));
+    ASSERT_TRUE(ArgumentDecoder::decode(QString::fromLatin1(readFile(appPath(c.tool) + ".arg")),
+                                        json, error));
     EXPECT_EQ(QString::fromUtf8(json), QString::fromUtf8(c.json));
 }
 
@@ -426,5 +395,3 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
-
-int main(int argc, char** argv) { return TransferTest::runTests(argc, argv); }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -66,11 +65,6 @@ struct ExchangeCase {
 class VerbatimHttpReplyTest : public ::testing::TestWithParam<ExchangeCase> {};
 
 TEST_P(VerbatimHttpReplyTest, SendsThePathAsWrittenAndReadsTheAnswer) {
-    static int argc = 1;
-    static char name[] = "transfer_tools_test";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);  // lives to the end
-
     const ExchangeCase& c = GetParam();
     CannedServer server(c.answer, c.holdOpen);
     VerbatimNetworkManager manager;

@@ -1,7 +1,7 @@
 # Zipper against the real 7-Zip and the scripted tool. Each test process runs
-# from a temporary application folder of its own (see main).
+# from a temporary application folder of its own.
 add_executable(zipper_test ${CMAKE_CURRENT_LIST_DIR}/zipper_test.cpp)
-target_link_libraries(zipper_test PRIVATE common test_support GTest::gtest)
+target_link_libraries(zipper_test PRIVATE common qt_test_main_own_app_folder)
 if(WIN32)
   set(seven_zip_program ${PVL_WIN_7ZIP})
 else()

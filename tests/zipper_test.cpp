@@ -4,24 +4,19 @@
 // and prints what a case's plan asks for.
 //
 // The runner finds its tool under the application folder, which Qt takes from
-// the running executable. So that parallel test processes never share that
-// folder, main runs the tests from a copy of this executable in a fresh
-// temporary folder.
+// the running executable: the program runs from a folder of its own (see
+// support/app_folder.h).
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
-
-#include <glog/logging.h>
 
 #include <algorithm>
 #include <atomic>
@@ -31,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "app_folder.h"
+#include "files.h"
 #include "log_capture.h"
 #include "platform.h"
 #include "zipper.h"
@@ -39,38 +34,14 @@
 namespace {
 
 using TestSupport::LogCapture;
+using TestSupport::readFile;
+using TestSupport::writeFile;
 using LogLine = LogCapture::Line;
 
 QByteArray randomBytes(int size) {
     QByteArray bytes(size, Qt::Uninitialized);
     QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(data), data.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
-// Every file and folder below `root`, by relative path; folders map to "<dir>".
-QMap<QString, QByteArray> snapshot(const QString& root) {
-    QMap<QString, QByteArray> tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        tree[QDir(root).relativeFilePath(path)] =
-            it.fileInfo().isDir() ? QByteArray("<dir>") : readFile(path);
-    }
-    return tree;
 }
 
 // Damages a stored entry by inverting 16 bytes of its content inside the archive.
@@ -133,7 +104,7 @@ protected:
     QString path(const QString& name) const { return work.path() + "/" + name; }
 
     QTemporaryDir work;
-    const QString toolPath = QCoreApplication::applicationDirPath() + "/7z/pvl_7z.exe";
+    const QString toolPath = TestSupport::appPath("7z/pvl_7z.exe");
     LogCapture logs;
 };
 
@@ -156,7 +127,8 @@ TEST_F(ZipperTest, PacksAndExtractsTreeWithOddNamesByteForByte) {
     Zipper extractor(archive, dest, "zip");
     ASSERT_TRUE(extractor.uncompress()) << extractor.getErrorMessage();
 
-    EXPECT_EQ(snapshot(dest + "/source tree"), snapshot(source));
+    EXPECT_EQ(TestSupport::readTree(dest + "/source tree"), TestSupport::readTree(source));
+    EXPECT_TRUE(QFileInfo(dest + "/source tree/empty folder").isDir());
     const std::string command =
         (toolPath + " -sccUTF-8 -bsp1 x " + archive + " -o" + dest + " -aoa").toStdString();
     const std::vector<LogLine> lines = logs.take();
@@ -469,14 +441,3 @@ TEST_F(ZipperTest, QuitNotificationKillsToolRunningInAnotherThread) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    const int code = TestSupport::reexecInOwnAppFolder(argc, argv);
-    if (code >= 0) return code;
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    FLAGS_log_dir = QCoreApplication::applicationDirPath().toStdString();
-    FLAGS_stderrthreshold = google::GLOG_FATAL;
-    google::InitGoogleLogging(argv[0]);
-    return RUN_ALL_TESTS();
-}

@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -11,20 +10,11 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <gtest/gtest.h>
-
 #include <random>
 
-#include "app_folder.h"
 #include "verbatim_network_manager.h"
 
 namespace TransferTest {
-
-namespace {
-
-QString appPath(const QString& name) { return QCoreApplication::applicationDirPath() + "/" + name; }
-
-}  // namespace
 
 void placeScript(const QString& name, const QString& body) {
     removeFromAppFolder(name);
@@ -115,26 +105,6 @@ bool writeRandomFile(const QString& path, qint64 size, unsigned seed) {
         left -= n;
     }
     return true;
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QByteArray();
-    return file.readAll();
-}
-
-}  // namespace TransferTest
-
-namespace TransferTest {
-
-int runTests(int argc, char** argv) {
-    const int code = TestSupport::reexecInOwnAppFolder(argc, argv);
-    if (code >= 0) return code;
-    QCoreApplication app(argc, argv);
-    FLAGS_logtostderr = true;
-    google::InitGoogleLogging(argv[0]);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }
 
 bool httpGet(const QString& url, QByteArray& body, QList<QNetworkReply::RawHeaderPair>& headers,

@@ -1,17 +1,37 @@
 #pragma once
 
+// What the transfer tools' test programs share, the includes they all use too.
+#include <gtest/gtest.h>
+
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "log_capture.h"
 
 namespace TransferTest {
+
+using TestSupport::appPath;
+using TestSupport::LogCapture;
+using TestSupport::readFile;
+
+// Skips a tool's case with the Windows tools when what it tests does not differ
+// there (see placeTool).
+constexpr char kSameOnWindows[] = "the same with the Windows tool";
 
 // Places an executable shell script named `name` in the application folder.
 void placeScript(const QString& name, const QString& body);
@@ -22,8 +42,6 @@ void placeTool(const QString& name, const QString& builtPath);
 bool windowsTools();
 // Removes the file `name` from the application folder.
 void removeFromAppFolder(const QString& name);
-
-using LogCapture = TestSupport::LogCapture;
 
 // A server process on 127.0.0.1 that prints "PORT <n>" once listening and ends
 // when its standard input closes.
@@ -44,15 +62,27 @@ private:
 
 // Writes `size` pseudo-random bytes (fixed seed) to `path`.
 bool writeRandomFile(const QString& path, qint64 size, unsigned seed = 1);
-QByteArray readFile(const QString& path);
 
-}  // namespace TransferTest
-
-namespace TransferTest {
-
-// main() of a runner test: re-runs itself in an app folder of its own, sets up glog (to
-// standard error, so that nothing lands in files) and runs every test.
-int runTests(int argc, char** argv);
+// A run of a runner (OssUploader or UrlDownloader): its outcome and, unless
+// `withProgress` is false, its progress reports, each as its fields, value first.
+using Report = std::vector<std::string>;
+struct Outcome {
+    bool ok = false;
+    std::string error;
+    std::vector<Report> progress;
+};
+template <class Runner>
+Outcome outcomeOf(Runner& runner, bool withProgress = true) {
+    Outcome outcome;
+    if (withProgress) {
+        runner.setProgressCallback([&outcome](int value, auto... texts) {
+            outcome.progress.push_back({std::to_string(value), texts...});
+        });
+    }
+    outcome.ok = runner.exec();
+    outcome.error = runner.getErrorMessage();
+    return outcome;
+}
 
 // GET through Qt, bounded in time, with "." and ".." segments of the path sent
 // as written. False on a network error.
