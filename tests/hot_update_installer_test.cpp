@@ -46,13 +46,16 @@ protected:
     QString work;
 };
 
-// plugins/ is replaced whole (swapped as one folder), bin/ file by file.
-const Tree kVersion1 = {{"a.txt", "a1"},           {"plugins/a.dll", "pa1"},
-                        {"plugins/b.dll", "pb1"},  {"bin/tool.exe", "tool1"},
-                        {"bin/keep.dll", "keep1"}, {".hidden", "hidden1"}};
+// plugins/ is replaced whole (swapped as one folder); bin/ is swapped and the
+// file the update leaves alone moved back; lib/ is merged file by file.
+const Tree kVersion1 = {
+    {"a.txt", "a1"},           {"plugins/a.dll", "pa1"},  {"plugins/b.dll", "pb1"},
+    {"bin/tool.exe", "tool1"}, {"bin/keep.dll", "keep1"}, {"lib/x.dll", "x1"},
+    {"lib/keep1.dll", "k1"},   {"lib/keep2.dll", "k2"},   {".hidden", "hidden1"}};
 const Tree kVersion2 = {{"a.txt", "a2 longer"},        {"plugins/a.dll", "pa2"},
                         {"plugins/b.dll", "pb2"},      {"plugins/c.dll", "pc2"},
                         {"bin/tool.exe", "tool2"},     {"bin/new.dll", "new2"},
+                        {"bin/new.pak", "pak2"},       {"lib/x.dll", "x2"},
                         {"docs/readme.md", "readme2"}, {".hidden", "hidden2"}};
 
 TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders) {
@@ -64,8 +67,7 @@ TEST_F(HotUpdateInstallerTest, InstallsFilesMergesFoldersAndLeavesNoWorkFolders)
         return QFile::link("a.txt", staging + "/link");
     })) << installer.errorMessage().toStdString();
 
-    Tree expected = kVersion2;
-    expected["bin/keep.dll"] = "keep1";
+    Tree expected = merged(kVersion1, kVersion2);
     expected["link"] = "-> " + QFileInfo(app + "/a.txt").absoluteFilePath().toUtf8();
     EXPECT_EQ(installed(), expected);
     // The replaced files wait in the obsolete folder, which is no interruption.
@@ -169,9 +171,14 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
     // a.txt: moved aside, the new one not yet moved in.
     writeFile(work + "/replaced/a.txt", "a1");
     QFile::remove(app + "/a.txt");
-    // bin/tool.exe: moved aside and replaced.
+    // bin/: swapped whole, the file the update leaves alone not yet moved back.
+    QDir(app + "/bin").removeRecursively();
     writeFile(work + "/replaced/bin/tool.exe", "tool1");
-    writeFile(app + "/bin/tool.exe", "tool2");
+    writeFile(work + "/replaced/bin/keep.dll", "keep1");
+    writeTree(app, {{"bin/tool.exe", "tool2"}, {"bin/new.dll", "new2"}});
+    // lib/x.dll: moved aside and replaced.
+    writeFile(work + "/replaced/lib/x.dll", "x1");
+    writeFile(app + "/lib/x.dll", "x2");
     // plugins/: swapped whole; the new folder holds a file the old one had not.
     QDir(app + "/plugins").removeRecursively();
     writeFile(work + "/replaced/plugins/a.dll", "pa1");
@@ -188,6 +195,7 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
     Tree expected = kVersion1;
     expected["docs/readme.md"] = "readme2";  // applied again by the next install
     expected["plugins/c.dll"] = "pc2";
+    expected["bin/new.dll"] = "new2";
     EXPECT_EQ(installed(), expected);
     EXPECT_FALSE(installer.wasInterrupted());
     EXPECT_TRUE(installer.freeObsolete());

@@ -3,7 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
+#include <QStringList>
 #include <QThread>
 
 #include <glog/logging.h>
@@ -209,19 +210,35 @@ bool HotUpdateInstaller::isWorkFolder(const QString& path) const {
     return false;
 }
 
+// The work folders can only be reached from the folders that hold them: only
+// there is an entry's path compared with them.
+bool HotUpdateInstaller::holdsWorkFolder(const QString& path) const {
+    const Qt::CaseSensitivity cs = FileNames::caseSensitivity();
+    return QString::compare(path, workDir, cs) == 0 || workDir.startsWith(path + "/", cs);
+}
+
 bool HotUpdateInstaller::mergeFolder(const QString& relative) {
-    for (const QFileInfo& entry : entriesOf(Filepath::join({staging, relative}))) {
+    return mergeFolder(relative, entriesOf(Filepath::join({staging, relative})));
+}
+
+bool HotUpdateInstaller::mergeFolder(const QString& relative, const QFileInfoList& staged) {
+    const bool nearWorkFolders =
+        holdsWorkFolder(relative.isEmpty() ? appDir : Filepath::join({appDir, relative}));
+    // The folder for this folder's moved-aside files is made with the first one.
+    bool asideFolderMade = false;
+    for (const QFileInfo& entry : staged) {
         const QString child = childPath(relative, entry.fileName());
         const QString target = Filepath::join({appDir, child});
-        if (isWorkFolder(target)) return fail("更新包不能写入: " + target);
+        if (nearWorkFolders && isWorkFolder(target)) return fail("更新包不能写入: " + target);
         const QFileInfo targetInfo(target);
         if (isRealFolder(entry)) {
             if (!isPresent(targetInfo)) {
                 if (!moveEntry(entry.filePath(), target)) return false;
             } else if (isRealFolder(targetInfo)) {
-                if (!swapFolder(entry.filePath(), target, child) && !mergeFolder(child)) {
-                    return false;
-                }
+                const QFileInfoList stagedChildren = entriesOf(entry.filePath());
+                const Swap swap = swapFolder(stagedChildren, entry.filePath(), target, child);
+                if (swap == Swap::Failed) return false;
+                if (swap == Swap::NotPossible && !mergeFolder(child, stagedChildren)) return false;
             } else {
                 return fail("无法用文件夹替换文件: " + target);
             }
@@ -230,7 +247,7 @@ bool HotUpdateInstaller::mergeFolder(const QString& relative) {
         if (isRealFolder(targetInfo)) return fail("无法用文件替换文件夹: " + target);
         if (isPresent(targetInfo)) {
             const QString aside = Filepath::join({replaced, child});
-            Filepath::createDir(Filepath::dir(aside));
+            if (!asideFolderMade) asideFolderMade = Filepath::createDir(Filepath::dir(aside));
             if (!moveEntry(target, aside)) return false;
         }
         if (!moveEntry(entry.filePath(), target)) return false;
@@ -238,34 +255,58 @@ bool HotUpdateInstaller::mergeFolder(const QString& relative) {
     return true;
 }
 
-// A folder whose every entry the update replaces with a file is swapped whole,
-// two renames instead of two per file. A folder that cannot be renamed (one
-// holding a file in use, on Windows) is left to be merged file by file.
-bool HotUpdateInstaller::swapFolder(const QString& from, const QString& to,
-                                    const QString& relative) {
-    QSet<QString> stagedFiles;
-    for (const QFileInfo& entry : entriesOf(from)) {
-        if (!isRealFolder(entry)) stagedFiles.insert(entry.fileName());
-    }
+// A folder of the update is swapped in whole, two renames in place of one or
+// two per file; the files the update leaves alone (a patch's usual case) are
+// then moved back from the moved-aside folder, where a recovery restores them as
+// it restores replaced files. An installed folder holding folders of its own is
+// left to the merge, as is a file where the update has a folder, a folder that
+// cannot be renamed (one holding a file in use, on Windows), one holding the
+// work folders, and one where moving back costs more renames than merging.
+HotUpdateInstaller::Swap HotUpdateInstaller::swapFolder(const QFileInfoList& staged,
+                                                        const QString& from, const QString& to,
+                                                        const QString& relative) {
+    if (holdsWorkFolder(to)) return Swap::NotPossible;
+    const bool foldCase = FileNames::caseSensitivity() == Qt::CaseInsensitive;
+    const auto key = [&](const QFileInfo& entry) {
+        return foldCase ? entry.fileName().toCaseFolded() : entry.fileName();
+    };
+    QHash<QString, bool> stagedFolders;  // name as the file system compares it -> real folder
+    for (const QFileInfo& entry : staged) stagedFolders.insert(key(entry), isRealFolder(entry));
+    QStringList leftAlone;
+    int replacedFiles = 0;
     for (const QFileInfo& entry : entriesOf(to)) {
-        if (isRealFolder(entry) || !stagedFiles.contains(entry.fileName())) return false;
+        if (isRealFolder(entry)) return Swap::NotPossible;
+        const auto found = stagedFolders.constFind(key(entry));
+        if (found == stagedFolders.constEnd()) {
+            leftAlone.append(entry.fileName());
+        } else if (found.value()) {
+            return Swap::NotPossible;
+        } else {
+            ++replacedFiles;
+        }
     }
+    const int mergeRenames = staged.size() + replacedFiles;
+    if (!leftAlone.isEmpty() && 2 + leftAlone.size() >= mergeRenames) return Swap::NotPossible;
+
     const QString aside = Filepath::join({replaced, relative});
     Filepath::createDir(Filepath::dir(aside));
     // Not waited for: a folder holding a file in use cannot be renamed, and its
     // files are better merged one by one at once.
-    if (!FileMoves::rename(to, aside).done) return false;
+    if (!FileMoves::rename(to, aside).done) return Swap::NotPossible;
     QString message;
-    if (renamePath(from, to, message)) {
-        moves.push_back({to, aside});
-        moves.push_back({from, to});
-        return true;
+    if (!renamePath(from, to, message)) {
+        if (!renamePath(aside, to, message)) {
+            // The old folder stays moved aside: recover() brings it back.
+            moves.push_back({to, aside});
+        }
+        return Swap::NotPossible;
     }
-    if (!renamePath(aside, to, message)) {
-        // The old folder stays moved aside: recover() brings it back.
-        moves.push_back({to, aside});
+    moves.push_back({to, aside});
+    moves.push_back({from, to});
+    for (const QString& name : leftAlone) {
+        if (!moveEntry(aside + "/" + name, to + "/" + name)) return Swap::Failed;
     }
-    return false;
+    return Swap::Done;
 }
 
 bool HotUpdateInstaller::moveEntry(const QString& from, const QString& to) {

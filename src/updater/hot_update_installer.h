@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QString>
 
 #include <functional>
@@ -82,12 +83,17 @@ private:
     // Moved-aside files that still wait to be restored stay.
     void cleanUp();
 
+    enum class Swap { Done, NotPossible, Failed };
+
     bool mergeFolder(const QString& relative);
-    bool swapFolder(const QString& from, const QString& to, const QString& relative);
+    bool mergeFolder(const QString& relative, const QFileInfoList& staged);
+    Swap swapFolder(const QFileInfoList& staged, const QString& from, const QString& to,
+                    const QString& relative);
     bool moveEntry(const QString& from, const QString& to);
     void undoMoves();
     bool restoreReplaced(const QString& relative);
     bool isWorkFolder(const QString& path) const;
+    bool holdsWorkFolder(const QString& path) const;
     bool moveToObsolete(const QString& path, QString& message);
     bool discard(const QString& path);
     bool fail(const QString& text);
