@@ -71,8 +71,6 @@ bool refusedForRemoval(const QString& path) {
     return !resolved.isEmpty() && namesRoot(resolved, workingDir);
 }
 
-bool isPresent(const QFileInfo& entry) { return entry.exists() || Platform::isLink(entry); }
-
 // Qt's own recursive removal makes a read-only file writable first: on Windows
 // it cannot be deleted otherwise.
 bool removeFile(const QFileInfo& entry) {
@@ -117,6 +115,8 @@ bool holdsSource(const QString& destination, const QString& source) {
 }  // namespace
 
 bool isLink(const QFileInfo& entry) { return Platform::isLink(entry); }
+
+bool isPresent(const QFileInfo& entry) { return entry.exists() || isLink(entry); }
 
 bool namesRoot(const QString& path, const QString& workingDir) {
     QString slashed = QString(path).replace('\\', '/');

@@ -33,6 +33,8 @@ bool namesRoot(const QString& path, const QString& workingDir);
 // True when the entry itself is a symbolic link, or on Windows a junction or
 // another reparse point, whatever it points to and whether that exists.
 bool isLink(const QFileInfo& entry);
+// True when the entry exists or is a link, a dangling one included.
+bool isPresent(const QFileInfo& entry);
 // Removes a file, or a folder with all its content. Never touches a path of 3
 // characters or fewer ("C:/", "/") nor one that names a root ("/tmp/..", "C:/.")
 // as written or, when it exists, resolved. Links are never followed: a link,

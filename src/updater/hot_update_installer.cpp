@@ -42,7 +42,7 @@ constexpr int kObsoleteAttempts = 5;
 // Links and junctions are moved as they are, never followed: a link to a folder
 // is an entry like a file.
 bool isRealFolder(const QFileInfo& info) { return info.isDir() && !Filepath::isLink(info); }
-bool isPresent(const QFileInfo& info) { return info.exists() || Filepath::isLink(info); }
+using Filepath::isPresent;
 
 QString childPath(const QString& relative, const QString& name) {
     return relative.isEmpty() ? name : relative + "/" + name;
