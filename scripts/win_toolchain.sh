@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows toolchain for the cross build from Debian's own source
-# packages: a static Qt 5 (Core, Gui, Network, Widgets, the Windows platform
-# plugin), glog, gflags and GoogleTest for MinGW-w64, and the Windows 7-Zip
-# command-line program. Each component lands in a cache outside the build
+# packages: OpenSSL 3 (static libraries), a static Qt 5 (Core, Gui, Network
+# with OpenSSL linked in, Widgets, the Windows platform plugin), glog, gflags
+# and GoogleTest for MinGW-w64, and the Windows 7-Zip command-line program. Each component lands in a cache outside the build
 # folders, in a folder keyed by its source version and by this script, so a
 # second run only checks and returns, and `make clean` keeps it.
 #
@@ -94,13 +94,29 @@ cmake_cross() {
     cmake --install "$src/_build" >>"$log" 2>&1
 }
 
-build_qt() {
+# Only the static libraries and headers: the programs link them into one
+# executable, and Qt finds the trusted roots in the Windows certificate store.
+build_openssl() {
   local src=$1 prefix=$2
+  (cd "$src" && ./Configure mingw64 no-shared no-module no-engine no-tests \
+    --cross-compile-prefix=$triplet- --prefix="$prefix" --libdir=lib \
+    >"$src/../configure.log" 2>&1 &&
+    make -j "$jobs" build_libs >"$src/../build.log" 2>&1 &&
+    make install_dev >>"$src/../build.log" 2>&1)
+}
+
+# OpenSSL is linked in (no DLL to ship); a static libcrypto needs the Windows
+# libraries it calls named after it.
+build_qt() {
+  local src=$1 prefix=$2 ssl
+  ssl=$(readlink -f "$cache/prefixes/openssl")
   (cd "$src" && ./configure -prefix "$prefix" -opensource -confirm-license \
     -release -static -static-runtime -platform linux-g++ \
     -xplatform win32-g++ -device-option CROSS_COMPILE=$triplet- \
     -nomake examples -nomake tests -no-opengl -no-direct2d -no-dbus -no-icu \
-    -no-openssl -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype \
+    -openssl-linked OPENSSL_INCDIR="$ssl/include" \
+    OPENSSL_LIBS="-L$ssl/lib -lssl -lcrypto -lws2_32 -lgdi32 -lcrypt32 -luser32 -ladvapi32" \
+    -qt-zlib -qt-pcre -qt-libpng -qt-libjpeg -qt-freetype \
     -qt-harfbuzz -no-sql-sqlite -no-sql-odbc -no-sql-psql -no-sql-mysql \
     -no-feature-sql -no-feature-testlib -no-feature-concurrent \
     -no-feature-xml -no-feature-vulkan -no-feature-tabletevent \
@@ -137,15 +153,19 @@ build_7zip() {
 # Builds one component unless its keyed folder is complete; the prefix is
 # then linked as $cache/prefixes/NAME for the later components and the paths file.
 # The key: the source version and a digest of how the component is built
-# (its build function, the shared CMake steps and the compiler set-up).
+# (its build function, the shared CMake steps, the compiler set-up and the
+# keyed folders of the components it is built against, named after PACKAGE).
 component() {
-  local name=$1 package=$2 version recipe key
+  local name=$1 package=$2 version recipe key dep
   version=$(source_version "$package")
   [[ -n "$version" ]] || { log "no source package $package"; exit 1; }
   recipe=$(declare -f "build_$name")
   if [[ "$recipe" == *cmake_cross* ]]; then
     recipe+=$(declare -f cmake_cross; cat "$here/../cmake/mingw-w64.cmake")
   fi
+  for dep in "${@:3}"; do
+    recipe+=$(readlink -f "$cache/prefixes/$dep")
+  done
   recipe=$(sha256sum <<<"$recipe" | cut -c1-10)
   key="$name-$version-$recipe"
   local dir="$cache/$key"
@@ -177,7 +197,8 @@ component 7zip 7zip
 component gflags gflags
 component glog google-glog
 component googletest googletest
-component qt qtbase-opensource-src
+component openssl openssl
+component qt qtbase-opensource-src openssl
 
 mkdir -p "$(dirname "$paths_file")"
 cat >"$paths_file" <<EOF
@@ -186,7 +207,8 @@ set(PVL_WIN_PREFIXES
   "$(readlink -f "$cache/prefixes/qt")"
   "$(readlink -f "$cache/prefixes/gflags")"
   "$(readlink -f "$cache/prefixes/glog")"
-  "$(readlink -f "$cache/prefixes/googletest")")
+  "$(readlink -f "$cache/prefixes/googletest")"
+  "$(readlink -f "$cache/prefixes/openssl")")
 set(PVL_WIN_7ZIP "$(readlink -f "$cache/prefixes/7zip")/7zz.exe")
 set(PVL_WIN_COMPILER_DIR "$wrappers")
 EOF
