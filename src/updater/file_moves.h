@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// The renames and deletes that put an update in place, as the platform makes
-// them, with its own error when one fails.
+// The renames, deletes and flushes that put an update in place, as the platform
+// makes them, with its own error when one fails.
 namespace FileMoves {
 
 struct Outcome {
@@ -20,5 +20,16 @@ struct Outcome {
 Outcome rename(const QString& from, const QString& to);
 // Deletes the file or link at `path` itself, read-only or not.
 Outcome removeFile(const QString& path);
+
+// Writes everything the system still holds in memory for the file system that
+// holds `folder` (data and names) to the disk. Not done where the volume cannot
+// be opened (no rights, a network share, Wine): the caller then flushes file by
+// file.
+Outcome flushFileSystem(const QString& folder);
+// Writes the data of the file at `path` to the disk. A link is not followed and
+// has nothing to write.
+Outcome flushFile(const QString& path);
+// Writes the entries of `folder` (names made, renamed or deleted in it) to the disk.
+Outcome flushFolder(const QString& folder);
 
 }  // namespace FileMoves

@@ -22,6 +22,19 @@ Outcome outcomeOf(BOOL succeeded) {
             qt_error_string(static_cast<int>(code)) + " (" + QString::number(code) + ")"};
 }
 
+// Opens `name` for writing with every kind of sharing, so that a flush never
+// keeps another program out, and flushes it.
+Outcome flushThrough(const std::wstring& name, DWORD flags) {
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return outcomeOf(FALSE);
+    const BOOL flushed = FlushFileBuffers(handle);
+    const Outcome outcome = outcomeOf(flushed);
+    CloseHandle(handle);
+    return outcome;
+}
+
 }  // namespace
 
 // Without MOVEFILE_COPY_ALLOWED a move between volumes fails rather than
@@ -42,6 +55,30 @@ Outcome removeFile(const QString& path) {
         SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
     return outcomeOf(DeleteFileW(name.c_str()));
+}
+
+// A volume's handle flushes every file of it and the NTFS log in one call; only
+// an administrator may open it, and only a volume with a drive letter is tried.
+Outcome flushFileSystem(const QString& folder) {
+    const std::wstring name = longPathForm(folder);
+    wchar_t mountPoint[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(name.c_str(), mountPoint, MAX_PATH)) return outcomeOf(FALSE);
+    std::wstring root(mountPoint);
+    if (root.rfind(L"\\\\?\\", 0) == 0) root.erase(0, 4);
+    if (root.size() != 3 || root[1] != L':') {
+        return {false, false, "not a volume with a drive letter: " + QString::fromStdWString(root)};
+    }
+    return flushThrough(L"\\\\.\\" + root.substr(0, 2), 0);
+}
+
+// A link's own entry is opened, never what it points to.
+Outcome flushFile(const QString& path) {
+    return flushThrough(longPathForm(path), FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+Outcome flushFolder(const QString& folder) {
+    return flushThrough(longPathForm(folder),
+                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
 }  // namespace FileMoves

@@ -4,4 +4,11 @@ namespace FileNames {
 
 Qt::CaseSensitivity caseSensitivity() { return Qt::CaseSensitive; }
 
+bool samePath(const QString& a, const QString& b) { return a == b; }
+
+bool comparisonKey(const QString& name, QString& key) {
+    key = name;
+    return true;
+}
+
 }  // namespace FileNames

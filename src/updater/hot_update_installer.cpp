@@ -1,6 +1,7 @@
 #include "hot_update_installer.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -10,7 +11,10 @@
 #include <glog/logging.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "file_moves.h"
@@ -38,6 +42,10 @@ constexpr int kLongestPauseMs = 1000;
 constexpr int kEntryPatienceMs = 10000;
 constexpr int kStepPatienceMs = 60000;
 constexpr int kObsoleteAttempts = 5;
+// Flushing file by file waits on the disk for each file: many at a time keep it
+// busy (20,000 small files: 35 s one after another, under a second 32 at a time).
+constexpr int kFlushThreads = 32;
+constexpr int kFilesPerFlushThread = 16;
 
 // Links and junctions are moved as they are, never followed: a link to a folder
 // is an entry like a file.
@@ -46,6 +54,44 @@ using Filepath::isPresent;
 
 QString childPath(const QString& relative, const QString& name) {
     return relative.isEmpty() ? name : relative + "/" + name;
+}
+
+// Every file and link below `folder`, and every folder with `folder` itself;
+// links are not followed.
+void listTree(const QString& folder, QStringList& files, QStringList& folders) {
+    folders << folder;
+    QDirIterator it(folder, kEverything, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        (isRealFolder(it.fileInfo()) ? folders : files) << it.filePath();
+    }
+}
+
+// Runs `flush` on every path, on several threads; false with the first failure.
+bool flushEach(const QStringList& paths, FileMoves::Outcome (*flush)(const QString&),
+               QString& failure) {
+    std::atomic<int> next{0};
+    std::mutex mutex;
+    bool ok = true;
+    const auto work = [&] {
+        for (int i = next++; i < paths.size(); i = next++) {
+            const FileMoves::Outcome outcome = flush(paths.at(i));
+            if (outcome.done) continue;
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (ok) failure = paths.at(i) + " " + outcome.error;
+            ok = false;
+        }
+    };
+    const int threads = std::min(kFlushThreads, 1 + paths.size() / kFilesPerFlushThread);
+    std::vector<std::thread> workers;
+    for (int i = 1; i < threads; ++i) workers.emplace_back(work);
+    work();
+    for (std::thread& worker : workers) worker.join();
+    return ok;
+}
+
+QStringList entryNames(const QString& folder) {
+    return QDir(folder).entryList(kEverything, QDir::Name);
 }
 
 bool holdsFiles(const QString& folder) {
@@ -62,9 +108,12 @@ HotUpdateInstaller::HotUpdateInstaller(QString appDir, QString workDir)
       workDir(QDir::cleanPath(workDir)),
       staging(Filepath::join({this->workDir, kStagingName})),
       replaced(Filepath::join({this->workDir, kReplacedName})),
-      obsolete(Filepath::join({this->workDir, kObsoleteName})) {}
+      obsolete(Filepath::join({this->workDir, kObsoleteName})),
+      renameEntry(FileMoves::rename) {}
 
 QString HotUpdateInstaller::stagingDir() const { return staging; }
+
+void HotUpdateInstaller::useRename(Rename rename) { renameEntry = std::move(rename); }
 
 // A file that another program holds for a moment is waited for, so that a
 // scanner looking at one file does not cost the update.
@@ -94,8 +143,11 @@ bool HotUpdateInstaller::patiently(const QString& path,
 // to copying, and refuses to move a dangling link.
 bool HotUpdateInstaller::renamePath(const QString& from, const QString& to, QString& message) {
     QString systemError;
-    const auto attempt = [&] { return FileMoves::rename(from, to); };
-    if (patiently(from, attempt, systemError)) return true;
+    const auto attempt = [&] { return renameEntry(from, to); };
+    if (patiently(from, attempt, systemError)) {
+        changedFolders << Filepath::dir(from) << Filepath::dir(to);
+        return true;
+    }
     message = "移动失败: " + from + " => " + to + " " + systemError;
     return false;
 }
@@ -110,6 +162,12 @@ bool HotUpdateInstaller::removeFile(const QString& path) {
 // Anyone may put a link where a work folder goes; what it points to is no work
 // of ours. It is removed as a link and the run goes on without it.
 bool HotUpdateInstaller::dropLinkedWorkFolders() {
+    // Through a link in the work folder's own place, a recovery would restore
+    // whatever the folder it points to holds over installed files.
+    if (Filepath::isLink(QFileInfo(workDir))) {
+        LOG(WARNING) << "工作文件夹是链接, 删除链接: " << workDir.toStdString();
+        return Filepath::remove(workDir) || fail("删除链接失败: " + workDir);
+    }
     bool ok = true;
     for (const QString& folder : {staging, replaced, obsolete}) {
         if (!Filepath::isLink(QFileInfo(folder))) continue;
@@ -132,9 +190,17 @@ bool HotUpdateInstaller::wasInterrupted() const {
 
 bool HotUpdateInstaller::recover() {
     patienceLeftMs = kStepPatienceMs;
+    changedFolders.clear();
+    bool ok = restoreAll();
+    // The old files are back for good before anything of the update is deleted.
+    return flushRenames() && ok;
+}
+
+bool HotUpdateInstaller::restoreAll() {
     bool ok = true;
     if (isPresent(QFileInfo(replaced))) {
-        ok = restoreReplaced(QString());
+        QString asideFolder;
+        ok = restoreReplaced(QString(), asideFolder);
         if (ok && !Filepath::remove(replaced)) ok = fail("删除文件夹失败: " + replaced);
     }
     if (isPresent(QFileInfo(staging)) && !discard(staging)) {
@@ -144,13 +210,16 @@ bool HotUpdateInstaller::recover() {
 }
 
 // Each moved-aside file goes back to its place, over whatever an interrupted
-// install had put there already.
-bool HotUpdateInstaller::restoreReplaced(const QString& relative) {
+// install had put there already. That entry is moved aside into a folder of the
+// obsolete folder made for this recovery, never deleted first: a file that
+// refuses deletion may still be renamed (a DLL loaded by another program, on
+// Windows), and a restore that fails then puts it back.
+bool HotUpdateInstaller::restoreReplaced(const QString& relative, QString& asideFolder) {
     bool ok = true;
     for (const QFileInfo& entry : entriesOf(Filepath::join({replaced, relative}))) {
         const QString child = childPath(relative, entry.fileName());
         if (isRealFolder(entry)) {
-            ok = restoreReplaced(child) && ok;
+            ok = restoreReplaced(child, asideFolder) && ok;
             continue;
         }
         const QString target = Filepath::join({appDir, child});
@@ -159,19 +228,36 @@ bool HotUpdateInstaller::restoreReplaced(const QString& relative) {
             ok = fail("无法恢复文件, 目标是文件夹: " + target);
             continue;
         }
-        if (isPresent(targetInfo) && !removeFile(target)) {
-            ok = false;
-            continue;
+        QString aside;
+        if (isPresent(targetInfo)) {
+            if (asideFolder.isEmpty()) asideFolder = newObsoleteFolder();
+            if (asideFolder.isEmpty()) {
+                ok = fail("创建文件夹失败: " + obsolete);
+                continue;
+            }
+            aside = Filepath::join({asideFolder, child});
         }
-        Filepath::createDir(Filepath::dir(target));
-        QString message;
-        if (!renamePath(entry.filePath(), target, message)) ok = fail(message);
+        ok = restoreFile(entry.filePath(), target, aside) && ok;
     }
     return ok;
 }
 
+bool HotUpdateInstaller::restoreFile(const QString& from, const QString& target,
+                                     const QString& aside) {
+    QString message;
+    if (!aside.isEmpty()) {
+        Filepath::createDir(Filepath::dir(aside));
+        if (!renamePath(target, aside, message)) return fail(message);
+    }
+    Filepath::createDir(Filepath::dir(target));
+    if (renamePath(from, target, message)) return true;
+    fail(message);
+    if (!aside.isEmpty() && !renamePath(aside, target, message)) error += "; " + message;
+    return false;
+}
+
 bool HotUpdateInstaller::apply(const std::function<bool(const QString&)>& extract) {
-    const bool applied = prepare() && extract(staging) && install();
+    const bool applied = prepare() && extract(staging) && flushStaging() && install();
     cleanUp();
     return applied;
 }
@@ -187,25 +273,78 @@ bool HotUpdateInstaller::prepare() {
 bool HotUpdateInstaller::install() {
     patienceLeftMs = kStepPatienceMs;
     moves.clear();
-    if (!mergeFolder(QString())) {
-        undoMoves();
-        return false;
+    changedFolders.clear();
+    bool ok = mergeFolder(QString());
+    if (ok && isPresent(QFileInfo(replaced))) {
+        // Renaming the moved-aside files out of the way is the moment the install
+        // counts as done: until then recover() rolls it back.
+        QString message;
+        QString movedTo;
+        ok = moveToObsolete(replaced, message, &movedTo) || fail(message);
+        if (ok) moves.push_back({replaced, movedTo, {}});
     }
-    if (!isPresent(QFileInfo(replaced))) return true;
-    // Renaming the moved-aside files out of the way is the moment the install
-    // counts as done: until then recover() rolls it back.
-    QString message;
-    if (!moveToObsolete(replaced, message)) {
-        fail(message);
-        undoMoves();
-        return false;
+    // The package and the old files are deleted next: the renames must be on
+    // the disk first.
+    if (ok) ok = flushRenames();
+    if (!ok) rollBack();
+    return ok;
+}
+
+// The failure that started the roll-back comes first in the error, then the
+// last of the roll-back's own.
+void HotUpdateInstaller::rollBack() {
+    const QString cause = error;
+    error.clear();
+    undoMoves();
+    restoreAll();
+    flushRenames();
+    error = error.isEmpty() ? cause : cause + "; " + error;
+}
+
+// The staged files' data is on the disk before any of them is renamed into the
+// application folder: a file whose name was written but not its data reads as
+// zeros after a power cut.
+bool HotUpdateInstaller::flushStaging() {
+    QStringList files;
+    QStringList folders = {workDir};
+    listTree(staging, files, folders);
+    return makeDurable(files, folders);
+}
+
+bool HotUpdateInstaller::flushRenames() {
+    if (changedFolders.isEmpty()) return true;
+    changedFolders.removeDuplicates();
+    const bool ok = makeDurable({}, changedFolders);
+    changedFolders.clear();
+    return ok;
+}
+
+// The whole file system at once where the platform lets us, else each file and
+// folder through a handle of its own.
+bool HotUpdateInstaller::makeDurable(const QStringList& files, const QStringList& folders) {
+    const FileMoves::Outcome whole = FileMoves::flushFileSystem(appDir);
+    if (whole.done) return true;
+    if (!fileByFileLogged) {
+        LOG(WARNING) << "无法整体写入磁盘, 逐个文件写入: " << appDir.toStdString() << " "
+                     << whole.error.toStdString();
+        fileByFileLogged = true;
+    }
+    QString failure;
+    if (!flushEach(files, FileMoves::flushFile, failure) ||
+        !flushEach(folders, FileMoves::flushFolder, failure)) {
+        return fail("写入磁盘失败: " + failure);
     }
     return true;
 }
 
+// Refused when the file system takes the name for a work folder's, and also
+// when only Qt's case folding does: a look-alike is refused rather than risked.
 bool HotUpdateInstaller::isWorkFolder(const QString& path) const {
     for (const QString& folder : {staging, replaced, obsolete}) {
-        if (QString::compare(path, folder, FileNames::caseSensitivity()) == 0) return true;
+        if (FileNames::samePath(path, folder) ||
+            QString::compare(path, folder, FileNames::caseSensitivity()) == 0) {
+            return true;
+        }
     }
     return false;
 }
@@ -214,7 +353,11 @@ bool HotUpdateInstaller::isWorkFolder(const QString& path) const {
 // there is an entry's path compared with them.
 bool HotUpdateInstaller::holdsWorkFolder(const QString& path) const {
     const Qt::CaseSensitivity cs = FileNames::caseSensitivity();
-    return QString::compare(path, workDir, cs) == 0 || workDir.startsWith(path + "/", cs);
+    const auto same = [&](const QString& a, const QString& b) {
+        return FileNames::samePath(a, b) || QString::compare(a, b, cs) == 0;
+    };
+    return same(path, workDir) || (workDir.size() > path.size() && workDir.at(path.size()) == '/' &&
+                                   same(workDir.left(path.size()), path));
 }
 
 bool HotUpdateInstaller::mergeFolder(const QString& relative) {
@@ -233,7 +376,9 @@ bool HotUpdateInstaller::mergeFolder(const QString& relative, const QFileInfoLis
         const QFileInfo targetInfo(target);
         if (isRealFolder(entry)) {
             if (!isPresent(targetInfo)) {
-                if (!moveEntry(entry.filePath(), target)) return false;
+                if (!moveEntry(entry.filePath(), target, entryNames(entry.filePath()))) {
+                    return false;
+                }
             } else if (isRealFolder(targetInfo)) {
                 const QFileInfoList stagedChildren = entriesOf(entry.filePath());
                 const Swap swap = swapFolder(stagedChildren, entry.filePath(), target, child);
@@ -266,17 +411,25 @@ HotUpdateInstaller::Swap HotUpdateInstaller::swapFolder(const QFileInfoList& sta
                                                         const QString& from, const QString& to,
                                                         const QString& relative) {
     if (holdsWorkFolder(to)) return Swap::NotPossible;
-    const bool foldCase = FileNames::caseSensitivity() == Qt::CaseInsensitive;
-    const auto key = [&](const QFileInfo& entry) {
-        return foldCase ? entry.fileName().toCaseFolded() : entry.fileName();
-    };
-    QHash<QString, bool> stagedFolders;  // name as the file system compares it -> real folder
-    for (const QFileInfo& entry : staged) stagedFolders.insert(key(entry), isRealFolder(entry));
+    // Which installed file a staged one replaces is decided by names compared as
+    // the file system compares them; where that cannot be reproduced here, the
+    // merge asks the file system itself, file by file.
+    QHash<QString, bool> stagedFolders;  // comparison key -> real folder
+    QStringList stagedNames;
+    for (const QFileInfo& entry : staged) {
+        QString key;
+        if (!FileNames::comparisonKey(entry.fileName(), key)) return Swap::NotPossible;
+        stagedFolders.insert(key, isRealFolder(entry));
+        stagedNames << entry.fileName();
+    }
     QStringList leftAlone;
     int replacedFiles = 0;
     for (const QFileInfo& entry : entriesOf(to)) {
-        if (isRealFolder(entry)) return Swap::NotPossible;
-        const auto found = stagedFolders.constFind(key(entry));
+        QString key;
+        if (isRealFolder(entry) || !FileNames::comparisonKey(entry.fileName(), key)) {
+            return Swap::NotPossible;
+        }
+        const auto found = stagedFolders.constFind(key);
         if (found == stagedFolders.constEnd()) {
             leftAlone.append(entry.fileName());
         } else if (found.value()) {
@@ -292,40 +445,58 @@ HotUpdateInstaller::Swap HotUpdateInstaller::swapFolder(const QFileInfoList& sta
     Filepath::createDir(Filepath::dir(aside));
     // Not waited for: a folder holding a file in use cannot be renamed, and its
     // files are better merged one by one at once.
-    if (!FileMoves::rename(to, aside).done) return Swap::NotPossible;
+    const FileMoves::Outcome asideMove = renameEntry(to, aside);
+    if (!asideMove.done) return Swap::NotPossible;
+    changedFolders << Filepath::dir(to) << Filepath::dir(aside);
+    moves.push_back({to, aside, {}});
     QString message;
     if (!renamePath(from, to, message)) {
-        if (!renamePath(aside, to, message)) {
-            // The old folder stays moved aside: recover() brings it back.
-            moves.push_back({to, aside});
+        QString back;
+        if (!renamePath(aside, to, back)) {
+            // The old folder stays moved aside, where the roll-back restores it.
+            fail(message + "; " + back);
+            return Swap::Failed;
         }
+        moves.pop_back();
         return Swap::NotPossible;
     }
-    moves.push_back({to, aside});
-    moves.push_back({from, to});
+    moves.push_back({from, to, stagedNames});
     for (const QString& name : leftAlone) {
         if (!moveEntry(aside + "/" + name, to + "/" + name)) return Swap::Failed;
     }
     return Swap::Done;
 }
 
-bool HotUpdateInstaller::moveEntry(const QString& from, const QString& to) {
+bool HotUpdateInstaller::moveEntry(const QString& from, const QString& to,
+                                   const QStringList& stagedNames) {
     QString message;
     if (!renamePath(from, to, message)) return fail(message);
-    moves.push_back({from, to});
+    moves.push_back({from, to, stagedNames});
     return true;
 }
 
 // Undone in reverse order, each entry moved in goes back to the staging folder
-// before the file it replaced returns. What cannot be undone is left for
-// recover(): the moved-aside file stays where it is.
-void HotUpdateInstaller::undoMoves() {
+// before the file it replaced returns. Undoing stops at the first move that
+// fails, and before a folder that would take into the staging folder an entry
+// the update did not stage (an installed file that could not be moved back
+// aside): the staging folder is discarded, and what is left moved aside is
+// restored from where it is.
+bool HotUpdateInstaller::undoMoves() {
     patienceLeftMs = kStepPatienceMs;
-    for (auto it = moves.rbegin(); it != moves.rend(); ++it) {
+    while (!moves.empty()) {
+        const Move& move = moves.back();
+        if (!move.stagedNames.isEmpty()) {
+            for (const QFileInfo& entry : entriesOf(move.to)) {
+                if (!move.stagedNames.contains(entry.fileName())) {
+                    return fail("文件夹中有更新包以外的文件, 不能移回: " + entry.filePath());
+                }
+            }
+        }
         QString message;
-        if (!renamePath(it->to, it->from, message)) error += "; " + message;
+        if (!renamePath(move.to, move.from, message)) return fail(message);
+        moves.pop_back();
     }
-    moves.clear();
+    return true;
 }
 
 void HotUpdateInstaller::cleanUp() {
@@ -337,7 +508,7 @@ void HotUpdateInstaller::cleanUp() {
 // still be there, kept by a file that could not be deleted yet. Another worker
 // may be deleting the obsolete folder, or numbering a folder of its own, at the
 // same moment: a move that loses such a race is tried again.
-bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message) {
+bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message, QString* movedTo) {
     for (int attempt = 0; attempt < kObsoleteAttempts; ++attempt) {
         if (!Filepath::createDir(obsolete)) {
             message = "创建文件夹失败: " + obsolete;
@@ -347,10 +518,28 @@ bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message) {
         for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
             target = Filepath::join({obsolete, QString::number(n)});
         }
-        if (renamePath(path, target, message)) return true;
+        if (renamePath(path, target, message)) {
+            if (movedTo) *movedTo = target;
+            return true;
+        }
         if (!isPresent(QFileInfo(target)) && isPresent(QFileInfo(obsolete))) return false;
     }
     return false;
+}
+
+// An empty numbered folder of the obsolete folder, made here and by no other
+// worker; empty when none could be made.
+QString HotUpdateInstaller::newObsoleteFolder() {
+    for (int attempt = 0; attempt < kObsoleteAttempts; ++attempt) {
+        if (!Filepath::createDir(obsolete)) return QString();
+        for (int n = 1; n < 100000; ++n) {
+            const QString folder = Filepath::join({obsolete, QString::number(n)});
+            if (isPresent(QFileInfo(folder))) continue;
+            if (QDir().mkdir(folder)) return folder;
+            break;
+        }
+    }
+    return QString();
 }
 
 // Moved rather than deleted, so that deleting a large folder waits until the
