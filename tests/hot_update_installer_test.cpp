@@ -202,6 +202,94 @@ TEST_F(HotUpdateInstallerTest, RecoverRestoresEveryMovedAsideFile) {
     EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
 }
 
+// One rename made to fail at a time, with a later move of the install failing
+// too so that a roll-back runs: an undo step, the restore in a recovery, the
+// old folder put back when the new one cannot be swapped in. Whichever fails,
+// every installed file stays in its place or moved aside, and the next recover()
+// leaves the old version (with at most files the update added) or the new one,
+// never a mixture.
+struct FailingRenameCase {
+    const char* name;
+    // (from, to) relative to the application folder.
+    std::vector<std::pair<QString, QString>> failing;
+};
+
+void PrintTo(const FailingRenameCase& c, std::ostream* out) { *out << c.name; }
+
+class FailingRenameTest : public HotUpdateInstallerTest,
+                          public ::testing::WithParamInterface<FailingRenameCase> {
+protected:
+    HotUpdateInstaller::Rename failingRename() {
+        return [this](const QString& from, const QString& to) {
+            const auto relative = [this](const QString& path) { return path.mid(app.size() + 1); };
+            for (const auto& [failFrom, failTo] : GetParam().failing) {
+                if (relative(from) == failFrom && relative(to) == failTo) {
+                    return FileMoves::Outcome{false, false, "refused by the test"};
+                }
+            }
+            return FileMoves::rename(from, to);
+        };
+    }
+};
+
+// Staged lib/x.dll comes late (after bin/ is swapped and a.txt replaced).
+const std::pair<QString, QString> kLateMoveFails = {"update/staging/lib/x.dll", "lib/x.dll"};
+
+TEST_P(FailingRenameTest, NoInstalledFileIsEverOutOfReach) {
+    writeTree(app, kVersion1);
+    HotUpdateInstaller installer(app, work);
+    installer.useRename(failingRename());
+    EXPECT_FALSE(applyTree(installer, kVersion2));
+    EXPECT_FALSE(installer.errorMessage().isEmpty());
+    const Tree aside = readTree(work + "/replaced");
+    const Tree afterRun = installed();
+    // The client starts from what is in place: some version of every file.
+    for (auto file = kVersion1.begin(); file != kVersion1.end(); ++file) {
+        EXPECT_TRUE(afterRun.contains(file.key())) << file.key().toStdString() << " is missing";
+        EXPECT_TRUE(afterRun.value(file.key()) == file.value() ||
+                    aside.value(file.key()) == file.value())
+            << file.key().toStdString() << " is neither in place nor moved aside";
+    }
+
+    HotUpdateInstaller next(app, work);
+    ASSERT_TRUE(next.recover()) << next.errorMessage().toStdString();
+    ASSERT_TRUE(next.freeObsolete());
+    EXPECT_TRUE(entryNames(work).isEmpty()) << entryNames(work).join(",").toStdString();
+    const Tree after = installed();
+    if (after == merged(kVersion1, kVersion2)) return;
+    for (auto file = after.begin(); file != after.end(); ++file) {
+        const QByteArray expected = kVersion1.contains(file.key()) ? kVersion1.value(file.key())
+                                                                   : kVersion2.value(file.key());
+        EXPECT_EQ(file.value(), expected) << file.key().toStdString();
+    }
+    for (const QString& file : kVersion1.keys())
+        EXPECT_TRUE(after.contains(file)) << file.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FailingRenameTest,
+    ::testing::Values(
+        // bin/keep.dll, left alone by the update, cannot go back aside: bin/
+        // holds it and must not go to the staging folder.
+        FailingRenameCase{"LeftAloneFileBackAside",
+                          {kLateMoveFails, {"bin/keep.dll", "update/replaced/bin/keep.dll"}}},
+        // The swapped folder cannot go back to the staging folder.
+        FailingRenameCase{"SwappedFolderBackToStaging",
+                          {kLateMoveFails, {"bin", "update/staging/bin"}}},
+        // The new bin/ cannot be swapped in, nor the old one put back.
+        FailingRenameCase{"OldFolderBack",
+                          {{"update/staging/bin", "bin"}, {"update/replaced/bin", "bin"}}},
+        // a.txt cannot go back to the staging folder, and the old one cannot be
+        // restored over it: the new one is put back in its place.
+        FailingRenameCase{"RestoreOverTheNewFile",
+                          {kLateMoveFails,
+                           {"a.txt", "update/staging/a.txt"},
+                           {"update/replaced/a.txt", "a.txt"}}},
+        // The install fails at its last step, the moved-aside files to the
+        // obsolete folder.
+        FailingRenameCase{"MovedAsideFilesToObsolete", {{"update/replaced", "update/obsolete/1"}}}),
+    [](const ::testing::TestParamInfo<FailingRenameCase>& info) { return info.param.name; });
+
 TEST_F(HotUpdateInstallerTest, RecoverKeepsWhatItCannotRestore) {
     writeTree(app, kVersion1);
     writeFile(work + "/replaced/bin", "a file whose place is now a folder");
@@ -291,6 +379,42 @@ TEST_F(HotUpdateInstallerTest, WorkFolderNamesCompareAsTheFileSystemCompares) {
         EXPECT_TRUE(installed) << installer.errorMessage().toStdString();
         EXPECT_EQ(readTree(app), merged(kVersion1, staged));
     }
+}
+
+// The installer folds letter case as the file system does, not as Unicode does:
+// on Windows (NTFS) each UTF-16 unit is upper-cased on its own, so the Kelvin
+// sign and "k" are two names there, "K" and "k" one.
+struct NameCase {
+    QString a;
+    QString b;
+    bool sameOnWindows;
+};
+
+TEST(FileNamesTest, ComparesNamesAsTheFileSystemDoes) {
+    const bool windows = FileNames::caseSensitivity() == Qt::CaseInsensitive;
+    const std::vector<NameCase> cases = {{"F/K.dat", "F/k.dat", true},
+                                         {"F/\u212A.dat", "F/k.dat", false},
+                                         {"Ä.txt", "ä.txt", true},
+                                         {"straße.txt", "STRASSE.txt", false},
+                                         {"update/staging", "UPDATE/Staging", true},
+                                         {"\u0130.txt", "i.txt", false},
+                                         {"a.txt", "a.txt", true},
+                                         {"a.txt", "a.txt ", false}};
+    for (const NameCase& c : cases) {
+        EXPECT_EQ(FileNames::samePath(c.a, c.b), windows ? c.sameOnWindows : c.a == c.b)
+            << c.a.toStdString() << " | " << c.b.toStdString();
+    }
+}
+
+// An installed F/K.dat (Kelvin sign) is no file that a staged F/k.dat replaces:
+// both stay, whichever way the folder is installed.
+TEST_F(HotUpdateInstallerTest, KeepsInstalledFilesTheFileSystemTellsApart) {
+    const Tree version1 = {{"F/\u212A.dat", "kelvin 1"}, {"F/a.dll", "a1"}, {"F/b.dll", "b1"}};
+    const Tree version2 = {{"F/k.dat", "k 2"}, {"F/a.dll", "a2"}, {"F/b.dll", "b2"}};
+    writeTree(app, version1);
+    HotUpdateInstaller installer(app, work);
+    ASSERT_TRUE(applyTree(installer, version2)) << installer.errorMessage().toStdString();
+    EXPECT_EQ(installed(), merged(version1, version2));
 }
 
 }  // namespace
