@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QStringList>
 #include <QThread>
+#include <QUuid>
 
 #include <glog/logging.h>
 
@@ -26,6 +27,8 @@ namespace {
 constexpr char kStagingName[] = "staging";
 constexpr char kReplacedName[] = "replaced";
 constexpr char kObsoleteName[] = "obsolete";
+// An obsolete folder's entry that a worker is deleting.
+constexpr char kClaimedPrefix[] = "freeing-";
 
 constexpr QDir::Filters kEverything =
     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
@@ -164,7 +167,7 @@ bool HotUpdateInstaller::removeFile(const QString& path) {
 bool HotUpdateInstaller::dropLinkedWorkFolders() {
     // Through a link in the work folder's own place, a recovery would restore
     // whatever the folder it points to holds over installed files.
-    if (false) {
+    if (Filepath::isLink(QFileInfo(workDir))) {
         LOG(WARNING) << "工作文件夹是链接, 删除链接: " << workDir.toStdString();
         return Filepath::remove(workDir) || fail("删除链接失败: " + workDir);
     }
@@ -322,7 +325,6 @@ bool HotUpdateInstaller::flushRenames() {
 // The whole file system at once where the platform lets us, else each file and
 // folder through a handle of its own.
 bool HotUpdateInstaller::makeDurable(const QStringList& files, const QStringList& folders) {
-    if (files.isEmpty()) return true;
     const FileMoves::Outcome whole = FileMoves::flushFileSystem(appDir);
     if (whole.done) return true;
     if (!fileByFileLogged) {
@@ -552,7 +554,10 @@ bool HotUpdateInstaller::discard(const QString& path) {
 
 // Each numbered folder is deleted on its own, and the obsolete folder only once
 // it is empty: another worker may move a folder of its own in meanwhile, or
-// delete the same files side by side with this one.
+// delete the same files side by side with this one. A folder is first claimed
+// under a name no worker numbers (and deleted where that cannot be done, a
+// running program's file in it on Windows): a number freed here may be given to
+// another worker's folder before this one has finished with it.
 bool HotUpdateInstaller::freeObsolete() {
     const QFileInfo info(obsolete);
     // A link that could not be dropped is left as it is: removing it again could
@@ -564,9 +569,15 @@ bool HotUpdateInstaller::freeObsolete() {
     }
     bool freed = true;
     for (const QFileInfo& entry : entriesOf(obsolete)) {
-        if (!Filepath::remove(entry.filePath()) && isPresent(QFileInfo(entry.filePath()))) {
-            freed = false;
+        QString path = entry.filePath();
+        const QString claimed =
+            Filepath::join({obsolete, kClaimedPrefix + QUuid::createUuid().toString(QUuid::Id128)});
+        if (FileMoves::rename(path, claimed).done) {
+            path = claimed;
+        } else if (!isPresent(QFileInfo(path))) {
+            continue;  // freed by another worker
         }
+        if (!Filepath::remove(path) && isPresent(QFileInfo(path))) freed = false;
     }
     QDir().rmdir(obsolete);
     return freed || fail("删除文件夹失败: " + obsolete);
