@@ -693,6 +693,10 @@ TEST_F(UpdaterTest, StagedFilesAndRenamesReachTheDiskBeforeTheyCount) {
         return line.section(' ', 1).trimmed().section('(', 0, 0);
     };
     const auto isRename = [&](const QString& line) { return call(line).startsWith("rename"); };
+    // The n-th quoted path of a traced call: a rename's source, then its target.
+    const auto pathArgument = [](const QString& line, int n) {
+        return line.section('"', 2 * n + 1, 2 * n + 1);
+    };
     const auto indexOf = [&](const std::function<bool(const QString&)>& matches, bool last) {
         int found = -1;
         for (int i = 0; i < trace.size(); ++i) {
@@ -717,13 +721,18 @@ TEST_F(UpdaterTest, StagedFilesAndRenamesReachTheDiskBeforeTheyCount) {
     // A staged entry renamed to a place outside the update folder.
     const int firstRenameIn = indexOf(
         [&](const QString& l) {
-            return isRename(l) && l.section(',', 0, 1).contains("/update/staging/") &&
-                   !l.section(',', 1).section(',', 0, 1).contains("/update/");
+            return isRename(l) && pathArgument(l, 0).contains("/update/staging/") &&
+                   !pathArgument(l, 1).contains("/update/");
         },
         false);
-    // Every rename but the discarding of what is left of the staging folder.
+    // Every rename but the discarding of what is left of the staging folder and
+    // the claiming of old files to delete.
     const int lastRename = indexOf(
-        [&](const QString& l) { return isRename(l) && !l.contains("/update/staging\""); }, true);
+        [&](const QString& l) {
+            return isRename(l) && !pathArgument(l, 0).endsWith("/update/staging") &&
+                   !pathArgument(l, 0).contains("/update/obsolete/");
+        },
+        true);
     const int firstDelete = indexOf(
         [&](const QString& l) {
             return (call(l).startsWith("unlink") || call(l) == "rmdir") &&
