@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <thread>
 
 #include "file_names.h"
@@ -415,6 +416,31 @@ TEST_F(HotUpdateInstallerTest, KeepsInstalledFilesTheFileSystemTellsApart) {
     HotUpdateInstaller installer(app, work);
     ASSERT_TRUE(applyTree(installer, version2)) << installer.errorMessage().toStdString();
     EXPECT_EQ(installed(), merged(version1, version2));
+}
+
+// Where the whole file system cannot be flushed, each file and folder is, links
+// as the entries they are (never what they point to, which may be gone).
+TEST_F(HotUpdateInstallerTest, FlushesEachKindOfEntryWhereTheFileSystemCannotBe) {
+    writeTree(app, {{"a.dll", "a"}, {"sub/b.dll", "b"}});
+    const bool links = QFile::link(app + "/a.dll", app + "/file link") &&
+                       QFile::link(app + "/gone", app + "/dangling link") &&
+                       QFile::link(app + "/sub", app + "/folder link");
+    for (const QString& file :
+         {"a.dll", "sub/b.dll", "file link", "dangling link", "folder link"}) {
+        if (file.contains("link") && !links) continue;
+        const FileMoves::Outcome flushed = FileMoves::flushFile(app + "/" + file);
+        EXPECT_TRUE(flushed.done) << file.toStdString() << ": " << flushed.error.toStdString();
+    }
+    for (const QString& folder : {app, app + "/sub"}) {
+        EXPECT_TRUE(FileMoves::flushFolder(folder).done) << folder.toStdString();
+    }
+    const FileMoves::Outcome missing = FileMoves::flushFile(app + "/missing.dll");
+    EXPECT_FALSE(missing.done);
+    EXPECT_FALSE(missing.error.isEmpty());
+    const FileMoves::Outcome whole = FileMoves::flushFileSystem(app);
+    std::cout << "[ the whole file system: "
+              << (whole.done ? "flushed" : "refused, " + whole.error.toStdString()) << " ]"
+              << std::endl;
 }
 
 }  // namespace
