@@ -425,8 +425,7 @@ TEST_F(HotUpdateInstallerTest, FlushesEachKindOfEntryWhereTheFileSystemCannotBe)
     const bool links = QFile::link(app + "/a.dll", app + "/file link") &&
                        QFile::link(app + "/gone", app + "/dangling link") &&
                        QFile::link(app + "/sub", app + "/folder link");
-    for (const QString& file :
-         {"a.dll", "sub/b.dll", "file link", "dangling link", "folder link"}) {
+    for (const QString file : {"a.dll", "sub/b.dll", "file link", "dangling link", "folder link"}) {
         if (file.contains("link") && !links) continue;
         const FileMoves::Outcome flushed = FileMoves::flushFile(app + "/" + file);
         EXPECT_TRUE(flushed.done) << file.toStdString() << ": " << flushed.error.toStdString();
