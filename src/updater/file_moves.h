@@ -2,7 +2,7 @@
 
 #include <QString>
 
-// The renames, deletes and flushes that put an update in place, as the platform
+// The renames and flushes that put an update in place, as the platform
 // makes them, with its own error when one fails.
 namespace FileMoves {
 
@@ -18,8 +18,6 @@ struct Outcome {
 // Renames `from` to `to` on the same volume: all or nothing, never a copy and
 // delete, and never following a link. On Windows `to` must not exist.
 Outcome rename(const QString& from, const QString& to);
-// Deletes the file or link at `path` itself, read-only or not.
-Outcome removeFile(const QString& path);
 
 // Writes everything the system still holds in memory for the file system that
 // holds `folder` (data and names) to the disk. Not done where the volume cannot

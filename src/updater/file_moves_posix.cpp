@@ -40,10 +40,6 @@ Outcome rename(const QString& from, const QString& to) {
         ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()));
 }
 
-Outcome removeFile(const QString& path) {
-    return outcomeOf(::unlink(QFile::encodeName(path).constData()));
-}
-
 Outcome flushFileSystem(const QString& folder) {
     return flushThrough(folder, O_DIRECTORY, syncFileSystem);
 }

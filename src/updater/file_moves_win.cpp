@@ -43,20 +43,6 @@ Outcome rename(const QString& from, const QString& to) {
     return outcomeOf(MoveFileExW(longPathForm(from).c_str(), longPathForm(to).c_str(), 0));
 }
 
-// A link to a folder is removed as the folder entry it is; a read-only file
-// cannot be deleted until the flag is cleared.
-Outcome removeFile(const QString& path) {
-    const std::wstring name = longPathForm(path);
-    const DWORD attributes = GetFileAttributesW(name.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return outcomeOf(RemoveDirectoryW(name.c_str()));
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        SetFileAttributesW(name.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    return outcomeOf(DeleteFileW(name.c_str()));
-}
-
 // A volume's handle flushes every file of it and the NTFS log in one call; only
 // an administrator may open it, and only a volume with a drive letter is tried.
 Outcome flushFileSystem(const QString& folder) {

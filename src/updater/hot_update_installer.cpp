@@ -155,13 +155,6 @@ bool HotUpdateInstaller::renamePath(const QString& from, const QString& to, QStr
     return false;
 }
 
-bool HotUpdateInstaller::removeFile(const QString& path) {
-    QString systemError;
-    const auto attempt = [&] { return FileMoves::removeFile(path); };
-    if (patiently(path, attempt, systemError)) return true;
-    return fail("删除文件失败: " + path + " " + systemError);
-}
-
 // Anyone may put a link where a work folder goes; what it points to is no work
 // of ours. It is removed as a link and the run goes on without it.
 bool HotUpdateInstaller::dropLinkedWorkFolders() {

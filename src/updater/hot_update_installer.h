@@ -134,7 +134,6 @@ private:
     bool patiently(const QString& path, const std::function<FileMoves::Outcome()>& attempt,
                    QString& systemError);
     bool renamePath(const QString& from, const QString& to, QString& message);
-    bool removeFile(const QString& path);
 
     QString appDir;
     QString workDir;
