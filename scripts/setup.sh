@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64  # compile check of the Windows-only sources
   xdg-utils             # the desktop's default browser (xdg-settings, xdg-mime)
   openssl curl python3  # reference tools for tests and benchmarks
+  clang libclang-rt-14-dev  # make fuzz: libFuzzer and the sanitizers' runtimes
 )
 
 missing=()
