@@ -30,10 +30,14 @@ for name in $targets; do
   corpus=$dir/corpus/$name
   log=$dir/logs/$name.log
   mkdir -p "$corpus"
+  # A dictionary gives the words of formats read by Qt, whose code is not instrumented.
+  dict=$top/tests/fuzz/$name.dict
+  options=()
+  [[ -f $dict ]] && options+=(-dict="$dict")
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$program" "$corpus" "$top/tests/fuzz/corpus/$name" -max_total_time="$seconds" \
       -max_len=8192 -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$dir/artifacts/$name-" >"$log" 2>&1; then
+      -artifact_prefix="$dir/artifacts/$name-" "${options[@]}" >"$log" 2>&1; then
     verdict=passed
     passed=$((passed + 1))
   else
