@@ -26,6 +26,8 @@ foreach(name IN LISTS fuzz_names)
   else()
     add_executable(fuzz_${name} ${fuzz_dir}/${name}_fuzz.cpp ${fuzz_dir}/replay_main.cpp)
     add_test(NAME fuzz_corpus.${name} COMMAND fuzz_${name} ${fuzz_corpus_dir}/${name})
+    # Each input takes well under a second; a reader that hangs fails here too.
+    set_tests_properties(fuzz_corpus.${name} PROPERTIES TIMEOUT 120)
   endif()
   target_include_directories(fuzz_${name} PRIVATE ${fuzz_dir})
   target_link_libraries(fuzz_${name} PRIVATE common transfer_tool_support)
