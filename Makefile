@@ -31,6 +31,13 @@ demo: configure
 test-sanitize: setup
 	@JOBS=$(JOBS) scripts/test_sanitize.sh
 
+# Every reader of outside input under libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer (build-fuzz/), FUZZ_SECONDS (default 20) a target;
+# see scripts/fuzz.sh.
+.PHONY: fuzz
+fuzz: setup
+	@JOBS=$(JOBS) scripts/fuzz.sh
+
 bench: build
 	@scripts/bench.sh $(BUILD_DIR) $(FILTER)
 
@@ -53,4 +60,4 @@ test-windows: build windows
 	@cd $(WIN_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 clean:
-	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR) build-asan build-tsan
+	@rm -rf $(BUILD_DIR) $(WIN_BUILD_DIR) build-asan build-tsan build-fuzz

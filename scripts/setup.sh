@@ -11,6 +11,7 @@ packages=(
   xdg-utils             # the desktop's default browser (xdg-settings, xdg-mime)
   openssl curl python3  # reference tools for tests and benchmarks
   strace                # the order of a real run's flushes, renames and deletes
+  clang libclang-rt-14-dev  # make fuzz: libFuzzer and the sanitizers' runtimes
 )
 
 missing=()

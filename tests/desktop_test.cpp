@@ -273,6 +273,12 @@ TEST_F(DesktopBrowserTest, AppendsTheAddressWhenTheExecLineTakesNone) {
     EXPECT_EQ(UtilsPlatform::registeredHttpCommand(), '"' + browser + "\" \"%1\"");
 }
 
+TEST_F(DesktopBrowserTest, NamesNoProgramWithADoubleQuote) {
+    // In the quoted program of a command line, /opt/a"b/browser would start /opt/a.
+    registerBrowser("\"/opt/a\\\"b/browser\" %u");
+    EXPECT_EQ(UtilsPlatform::registeredHttpCommand(), "");
+}
+
 TEST_F(DesktopBrowserTest, GivesNothingWithoutADefaultBrowser) {
     EXPECT_EQ(UtilsPlatform::registeredHttpCommand(), "");
     EXPECT_FALSE(Utils::openUrlInBrowser(kUrl));

@@ -124,6 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
                          repeated("X-Pad: " + QByteArray(1000, 'p') + "\r\n", 60) +
                          "Content-Length: 5\r\n\r\nhello",
                      200, QNetworkReply::NoError, "hello"},
+        // A length that is no number, or two that differ, frame nothing: the
+        // answer is refused, not taken as empty or as read to the end.
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nX-Answer: a\r\nContent-Length: abc\r\n\r\nabc", 0,
+                     QNetworkReply::ProtocolFailure, "", false, ""},
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nX-Answer: a\r\nContent-Length: -5\r\n\r\nabc", 0,
+                     QNetworkReply::ProtocolFailure, "", false, ""},
+        ExchangeCase{"GET", "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd",
+                     0, QNetworkReply::ProtocolFailure, "", false, ""},
         // Endless headers, interim answers, chunk-size line or trailers from a
         // hostile server end the reply at once.
         ExchangeCase{"GET", "HTTP/1.1 200 OK\r\n" + repeated("X-Answer: a\r\n", 6000), 0,

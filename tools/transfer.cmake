@@ -14,8 +14,11 @@ add_library(transfer_tool_support STATIC
   ${transfer_dir}/message_writer.cpp ${transfer_dir}/message_writer.h
   ${transfer_dir}/aws_signer.cpp ${transfer_dir}/aws_signer.h
   ${transfer_dir}/http_download.cpp ${transfer_dir}/http_download.h
+  ${transfer_dir}/part_meta.cpp ${transfer_dir}/part_meta.h
   ${transfer_dir}/s3_upload.cpp ${transfer_dir}/s3_upload.h
+  ${transfer_dir}/s3_answer.cpp ${transfer_dir}/s3_answer.h
   ${transfer_dir}/verbatim_http_reply.cpp ${transfer_dir}/verbatim_http_reply.h
+  ${transfer_dir}/http_answer_reader.cpp ${transfer_dir}/http_answer_reader.h
   ${transfer_dir}/verbatim_network_manager.cpp ${transfer_dir}/verbatim_network_manager.h
   ${transfer_dir}/tool_main.cpp ${transfer_dir}/tool_main.h
   ${transfer_dir}/file_sync.h)

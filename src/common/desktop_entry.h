@@ -4,6 +4,7 @@
 // for the browser lookup of utils_posix.cpp. Windows has no such files, so only
 // desktop_entry_posix.cpp implements this.
 
+#include <QByteArray>
 #include <QString>
 
 namespace DesktopEntry {
@@ -13,5 +14,9 @@ namespace DesktopEntry {
 // way Windows registers open commands: `"program" arguments "%1"`, "%1" standing
 // for the address. "" when the file is missing or has no Exec line.
 QString openCommand(const QString& id);
+
+// The same from the bytes of a desktop file; "" when they hold no Exec line in
+// the [Desktop Entry] group.
+QString openCommandOf(const QByteArray& desktopFile);
 
 }  // namespace DesktopEntry

@@ -8,6 +8,8 @@ namespace DesktopEntry {
 
 namespace {
 
+constexpr qint64 kMaxDesktopFileBytes = 1024 * 1024;
+
 // The desktop file `id` in the applications folders; a vendor prefix ("kde4-x.desktop")
 // may stand for a subfolder ("kde4/x.desktop").
 QString locateDesktopFile(const QString& id) {
@@ -23,12 +25,10 @@ QString locateDesktopFile(const QString& id) {
 
 // The Exec value of the file's [Desktop Entry] group, string escapes undone except
 // those the Exec quoting rules give a meaning of their own; "" when absent.
-QString desktopEntryExec(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return QString();
+QString desktopEntryExec(const QByteArray& content) {
     bool inEntry = false;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+    for (const QByteArray& bytes : content.split('\n')) {
+        const QString line = QString::fromUtf8(bytes).trimmed();
         if (line.startsWith('[')) {
             inEntry = line == "[Desktop Entry]";
             continue;
@@ -126,8 +126,17 @@ QString quoted(const QString& argument) { return '"' + argument + '"'; }
 QString openCommand(const QString& id) {
     const QString path = locateDesktopFile(id);
     if (path.isEmpty()) return QString();
-    const QStringList exec = splitExec(desktopEntryExec(path));
-    if (exec.isEmpty() || exec.first().isEmpty()) return QString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    // Desktop files are a few KiB; whatever lies past this is no entry of ours.
+    return openCommandOf(file.read(kMaxDesktopFileBytes));
+}
+
+QString openCommandOf(const QByteArray& desktopFile) {
+    const QStringList exec = splitExec(desktopEntryExec(desktopFile));
+    // A registered command quotes its program, and a quote inside would end it
+    // early: "/opt/a\"b/browser" would start "/opt/a". No such program is named.
+    if (exec.isEmpty() || exec.first().isEmpty() || exec.first().contains('"')) return QString();
 
     QStringList pieces{quoted(exec.first())};
     bool tookUrl = false;

@@ -71,15 +71,5 @@ void OssUploader::setProgressCallback(std::function<void(int, std::string)> call
 }
 
 void OssUploader::slotReadUploaderOutput() {
-    // The collected output keeps the text up to the first NUL byte of each read.
-    const QString text = Utils::fromUtf8UpToNul(process->readAll());
-    const QByteArray block = text.toUtf8();
-    output.append(block);
-    if (progressCallback) {
-        const QStringList fields = ToolRun::progressFields(text, 3);
-        if (!fields.isEmpty()) {
-            progressCallback(fields[1].toInt(nullptr, 10), fields[2].toUtf8().toStdString());
-        }
-    }
-    ToolRun::readResult(block, errorMessage);
+    ToolRun::readUploadBlock(process->readAll(), output, errorMessage, progressCallback);
 }

@@ -73,6 +73,34 @@ void readResult(const QByteArray& block, QString& errorMessage) {
     errorMessage = Utils::fromUtf8UpToNul(text).trimmed();
 }
 
+void readUploadBlock(const QByteArray& block, QByteArray& output, QString& errorMessage,
+                     const std::function<void(int, std::string)>& progress) {
+    // The collected output keeps the text up to the first NUL byte of each read.
+    const QString text = Utils::fromUtf8UpToNul(block);
+    const QByteArray kept = text.toUtf8();
+    output.append(kept);
+    if (progress) {
+        const QStringList fields = progressFields(text, 3);
+        if (!fields.isEmpty())
+            progress(fields[1].toInt(nullptr, 10), fields[2].toUtf8().toStdString());
+    }
+    readResult(kept, errorMessage);
+}
+
+void readDownloadBlock(const QByteArray& block, QByteArray& output, QString& errorMessage,
+                       const std::function<void(int, std::string, std::string)>& progress) {
+    if (block.isEmpty()) return;
+    output.append(block);
+    if (progress) {
+        const QList<QByteArray> fields = progressFields(block, 4);
+        if (!fields.isEmpty()) {
+            progress(fields[1].toInt(nullptr, 10), fields[2].toStdString(),
+                     fields[3].toStdString());
+        }
+    }
+    readResult(block, errorMessage);
+}
+
 bool transferSucceeded(const QByteArray& output, const char* unexpectedExit,
                        QString& errorMessage) {
     if (!output.contains("RESULT")) {

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <string>
+
 // What the tool runners (Zipper, OssUploader, UrlDownloader) share: one blocking
 // run of an external tool with its log lines and failure texts, the kill, and
 // for the two transfer tools the reading of their "PROGRESS" and "RESULT"
@@ -51,6 +54,17 @@ QList<QByteArray> progressFields(const QByteArray& block, int count);
 // `errorMessage` to that text, read up to its first NUL byte and trimmed;
 // otherwise, as for "RESULT SUCCESS", leaves it.
 void readResult(const QByteArray& block, QString& errorMessage);
+
+// One read of the upload tool's standard output, taken as one message: its text
+// up to the first NUL byte is appended to `output` as UTF-8, a progress message
+// of 3 fields goes to `progress` when that is set, a result message's text to
+// `errorMessage` (see readResult).
+void readUploadBlock(const QByteArray& block, QByteArray& output, QString& errorMessage,
+                     const std::function<void(int, std::string)>& progress);
+// The same for the download tool: the bytes are appended raw and a progress
+// message has 4 fields.
+void readDownloadBlock(const QByteArray& block, QByteArray& output, QString& errorMessage,
+                       const std::function<void(int, std::string, std::string)>& progress);
 
 // A transfer tool's outcome, once it has ended: without any "RESULT" in its
 // output false with `unexpectedExit` as failure text, otherwise whether the

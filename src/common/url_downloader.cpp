@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QJsonDocument>
-#include <QList>
 #include <QMap>
 #include <QVariant>
 
@@ -68,15 +67,5 @@ void UrlDownloader::setProgressCallback(
 }
 
 void UrlDownloader::readDownloaderOutput() {
-    const QByteArray block = process.readAll();
-    if (block.isEmpty()) return;
-    output.append(block);
-    if (progressCallback) {
-        const QList<QByteArray> fields = ToolRun::progressFields(block, 4);
-        if (!fields.isEmpty()) {
-            progressCallback(fields[1].toInt(nullptr, 10), fields[2].toStdString(),
-                             fields[3].toStdString());
-        }
-    }
-    ToolRun::readResult(block, errorMessage);
+    ToolRun::readDownloadBlock(process.readAll(), output, errorMessage, progressCallback);
 }

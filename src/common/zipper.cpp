@@ -2,23 +2,19 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QList>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <glog/logging.h>
 
 #include <utility>
 
+#include "archive_output.h"
 #include "filepath.h"
 #include "tool_run.h"
-#include "utils.h"
 
 namespace {
 
 constexpr int kMaxTestRounds = 5;
-constexpr char kEverythingIsOk[] = "Everything is Ok";
-constexpr char kCrcFailed[] = "ERROR: CRC Failed : ";
 
 const ToolRun::Profile kProfile{
     /*startLog=*/"拉起7z.exe失败: ",
@@ -32,22 +28,6 @@ const ToolRun::Profile kProfile{
     // then fails at once instead of blocking the caller for ever.
     /*closesInput=*/true,
 };
-
-// The tool ends its lines with CR LF on Windows and with LF elsewhere, and
-// rewrites progress lines with a bare CR: all three end a line.
-QList<QByteArray> splitLines(const QByteArray& bytes) {
-    QList<QByteArray> lines;
-    int start = 0;
-    for (int i = 0; i < bytes.size(); ++i) {
-        const char c = bytes.at(i);
-        if (c != '\r' && c != '\n') continue;
-        lines.append(bytes.mid(start, i - start));
-        if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') ++i;
-        start = i + 1;
-    }
-    lines.append(bytes.mid(start));
-    return lines;
-}
 
 }  // namespace
 
@@ -99,12 +79,7 @@ bool Zipper::testZip() {
 void Zipper::repairZip() {
     process.setWorkingDirectory(Filepath::dir(zipFile));
 
-    QStringList names;
-    const QByteArray crcFailed(kCrcFailed);
-    for (const QByteArray& line : splitLines(process.readAllStandardError())) {
-        if (line.startsWith(crcFailed))
-            names.append(Utils::fromUtf8UpToNul(line.mid(crcFailed.size())));
-    }
+    const QStringList names = ArchiveOutput::damagedEntries(process.readAllStandardError());
     if (names.isEmpty()) return;
 
     LOG(INFO) << "Zip Has Error";
@@ -138,32 +113,16 @@ bool Zipper::runProgress() {
     output.clear();
     if (!ToolRun::run(process, kProfile, output, errorMessage)) return false;
     LOG(INFO) << "取消压缩包校验";
-
-    if (output.contains(kEverythingIsOk)) return true;
-    if (process.exitCode() == 0) return true;
-
-    // The last line with text says why the tool gave up; the first line is its
-    // banner's leading blank line and never the reason.
-    const QList<QByteArray> lines = splitLines(output);
-    for (int i = lines.size() - 1; i >= 1; --i) {
-        errorMessage = Utils::fromUtf8UpToNul(lines.at(i).trimmed());
-        if (!errorMessage.isEmpty()) break;
-    }
-    return false;
+    return ArchiveOutput::succeeded(output, process.exitCode(), errorMessage);
 }
 
 void Zipper::read7zOutput() {
     // Only standard output is read here; standard error stays buffered for a
     // repair that follows a failed test.
-    const QString chunk = Utils::fromUtf8UpToNul(process.readAll());
-    output.append(chunk.toUtf8());
+    const QString chunk = ArchiveOutput::readChunk(process.readAll(), output);
     if (!progressCallback) return;
-
-    static const QRegularExpression percentage("(\\d{1,3})%");
-    const QRegularExpressionMatch match = percentage.match(chunk);
-    if (!match.hasMatch()) return;
-    const int value = match.captured(1).toInt(nullptr, 10);
-    if (value > 99) return;
+    const int value = ArchiveOutput::percentage(chunk);
+    if (value < 0) return;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     if (now - lastProgressSecs > 1) {
         progressCallback(value);

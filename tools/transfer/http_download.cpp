@@ -14,6 +14,7 @@
 
 #include "file_sync.h"
 #include "message_writer.h"
+#include "part_meta.h"
 
 namespace {
 
@@ -157,12 +158,7 @@ bool HttpDownload::openPartial(QString& error) {
     // Only a partial file of this same URL, with the validator its server gave,
     // can be continued.
     QFile meta(metaFilename);
-    if (meta.open(QIODevice::ReadOnly)) {
-        const QJsonObject saved = QJsonDocument::fromJson(meta.readAll()).object();
-        if (saved.value("url").toString() == urlText) {
-            validator = saved.value("validator").toString().toLatin1();
-        }
-    }
+    if (meta.open(QIODevice::ReadOnly)) validator = PartMeta::validatorFor(meta.readAll(), urlText);
     // Created the normal way, the file gets the mode the user's settings give
     // new files, and keeps it through the final rename.
     if (!partFile.open(QIODevice::WriteOnly | QIODevice::Append)) {

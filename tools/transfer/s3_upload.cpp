@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QNetworkRequest>
 #include <QUrl>
-#include <QXmlStreamReader>
 
 #include <algorithm>
 
 #include "message_writer.h"
+#include "s3_answer.h"
 #include "verbatim_network_manager.h"
 
 namespace {
@@ -23,29 +23,13 @@ const int kProgressIntervalMs = 200;
 const int kConnectionsPerManager = 6;
 const qint64 kReadChunkBytes = 1024 * 1024;
 
-// Reads <Code> and <Message> of an S3 <Error> document. False when `body` is none.
-bool parseS3Error(const QByteArray& body, QString& code, QString& message) {
-    QXmlStreamReader xml(body);
-    if (!xml.readNextStartElement() || xml.name() != QLatin1String("Error")) return false;
-    while (xml.readNextStartElement()) {
-        if (xml.name() == QLatin1String("Code")) {
-            code = xml.readElementText();
-        } else if (xml.name() == QLatin1String("Message")) {
-            message = xml.readElementText();
-        } else {
-            xml.skipCurrentElement();
-        }
-    }
-    return true;
-}
-
 QString describe(int status, QNetworkReply::NetworkError error, const QString& errorString,
                  const QByteArray& body) {
     QString code;
     QString message;
     if (status > 0) {
         QString text = QString("HTTP状态 %1").arg(status);
-        if (parseS3Error(body, code, message)) {
+        if (S3Answer::readError(body, code, message)) {
             if (!code.isEmpty()) text += ' ' + code;
             if (!message.isEmpty()) text += ": " + message;
         }
@@ -53,16 +37,6 @@ QString describe(int status, QNetworkReply::NetworkError error, const QString& e
     }
     if (error == QNetworkReply::NoError) return "服务器没有响应";
     return "网络错误: " + errorString;
-}
-
-QString findElementText(const QByteArray& body, const QString& name) {
-    QXmlStreamReader xml(body);
-    while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == name) {
-            return xml.readElementText();
-        }
-    }
-    return QString();
 }
 
 // "attachment" with the name for every browser: a plain ASCII fallback and the
@@ -296,7 +270,7 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     QString code;
     QString message;
     const bool requestTimeout = response.status == 400 &&
-                                parseS3Error(response.body, code, message) &&
+                                S3Answer::readError(response.body, code, message) &&
                                 code == "RequestTimeout";
     const bool transient = response.status >= 500 || response.status == 429 || requestTimeout ||
                            response.stalled ||
@@ -348,7 +322,7 @@ void S3Upload::initiate() {
     call.query = {{"uploads", ""}};
     call.headers = objectHeaders();
     call.handler = [this](const Response& response) {
-        const QString id = findElementText(response.body, "UploadId");
+        const QString id = S3Answer::elementText(response.body, "UploadId");
         if (response.status / 100 != 2 || id.isEmpty()) {
             fail(response.status > 0 ? "HTTP_ERROR" : "NETWORK_ERROR",
                  "创建分片上传失败, " + describe(response.status, response.error,
@@ -422,7 +396,7 @@ void S3Upload::complete() {
         // The store may answer 200 and still report an error in the body.
         QString code;
         QString message;
-        const bool s3Error = parseS3Error(response.body, code, message);
+        const bool s3Error = S3Answer::readError(response.body, code, message);
         if (response.status / 100 != 2 || s3Error) {
             const QString failure =
                 "完成分片上传失败, " +

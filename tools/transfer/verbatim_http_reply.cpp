@@ -17,11 +17,6 @@ namespace {
 // the connection busy, little enough that upload progress means bytes sent.
 const qint64 kSendWindow = 256 * 1024;
 const qint64 kReadChunk = 64 * 1024;
-// Limits on what a server may send before the body and between chunks: past
-// them the answer is refused at once instead of kept and searched.
-const int kMaxHeadBytes = 64 * 1024;  // status lines and headers, interim answers included
-const int kMaxLineBytes = 4 * 1024;   // a chunk-size line or a line after a chunk
-const int kMaxTrailerBytes = 64 * 1024;
 
 QByteArray verbOf(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
     switch (operation) {
@@ -97,7 +92,8 @@ VerbatimHttpReply::VerbatimHttpReply(QNetworkAccessManager::Operation operation,
     : QNetworkReply(parent),
       verb(verbOf(operation, request)),
       requestTarget(std::move(requestTarget)),
-      outgoing(outgoing) {
+      outgoing(outgoing),
+      answer(verb == "HEAD") {
     setRequest(request);
     setOperation(operation);
     setUrl(request.url());
@@ -182,7 +178,7 @@ void VerbatimHttpReply::connectSocket() {
 
 void VerbatimHttpReply::sendHead() {
     if (stage != Stage::Connecting) return;
-    stage = Stage::Head;
+    stage = Stage::Exchanging;
     const QNetworkRequest sent = request();
     QByteArray head = verb + ' ' + requestTarget + " HTTP/1.1\r\n";
     QByteArray host = sent.rawHeader("Host");
@@ -220,146 +216,52 @@ void VerbatimHttpReply::sendBody() {
 
 void VerbatimHttpReply::onReadyRead() {
     if (stage == Stage::Done) return;
-    incoming += socket->readAll();
-    if (stage == Stage::Connecting || stage == Stage::Head) {
-        if (!parseHead()) return;
-    }
-    if (stage == Stage::Body) {
-        const qint64 take =
-            expected < 0 ? incoming.size() : std::min<qint64>(expected, incoming.size());
-        if (take > 0) {
-            deliver(incoming.left(static_cast<int>(take)));
-            incoming.remove(0, static_cast<int>(take));
-            if (expected > 0) expected -= take;
+    answer.append(socket->readAll());
+    readAnswer();
+}
+
+void VerbatimHttpReply::readAnswer() {
+    // A receiver of the signals may abort the reply at any step.
+    while (stage != Stage::Done) {
+        switch (answer.next()) {
+            case HttpAnswerReader::Step::More:
+                return;
+            case HttpAnswerReader::Step::Head:
+                takeHead();
+                break;
+            case HttpAnswerReader::Step::Body:
+                deliver(answer.takeBody());
+                break;
+            case HttpAnswerReader::Step::Complete:
+                complete();
+                return;
+            case HttpAnswerReader::Step::Failed:
+                failWith(ProtocolFailure, answer.error());
+                return;
         }
-        if (expected == 0) complete();
-    } else if (stage == Stage::Chunked) {
-        if (parseChunked()) complete();
     }
 }
 
-// Reads the status line and headers once they are all there; skips interim
-// (1xx) answers. False while more is needed or after a failure.
-bool VerbatimHttpReply::parseHead() {
-    for (;;) {
-        // What has been searched already is not searched again.
-        const int end = incoming.indexOf("\r\n\r\n", std::max(0, scanned - 3));
-        if (end < 0) scanned = incoming.size();
-        if (headBytes + (end < 0 ? incoming.size() : end + 4) > kMaxHeadBytes) {
-            failWith(ProtocolFailure,
-                     QString("服务器的响应头超过 %1 KiB, 不再读取").arg(kMaxHeadBytes / 1024));
-            return false;
-        }
-        if (end < 0) return false;
-        headBytes += end + 4;
-        scanned = 0;
-        const QList<QByteArray> lines = incoming.left(end).split('\n');
-        incoming.remove(0, end + 4);
-        const QList<QByteArray> status = lines.first().trimmed().split(' ');
-        bool numeric = false;
-        const int code = status.size() >= 2 ? status[1].toInt(&numeric) : 0;
-        if (!status.first().startsWith("HTTP/1.") || !numeric || code < 100 || code > 999) {
-            failWith(ProtocolFailure,
-                     "服务器的响应不是 HTTP: " + QString::fromLatin1(lines.first()));
-            return false;
-        }
-        if (code < 200) continue;
-
-        setAttribute(QNetworkRequest::HttpStatusCodeAttribute, code);
-        const int reasonStart = lines.first().indexOf(' ', lines.first().indexOf(' ') + 1);
-        const QByteArray reason =
-            reasonStart < 0 ? QByteArray() : lines.first().mid(reasonStart + 1).trimmed();
-        setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(reason));
-        bool chunked = false;
-        qint64 length = -1;
-        for (int i = 1; i < lines.size(); ++i) {
-            const int colon = lines[i].indexOf(':');
-            if (colon <= 0) continue;
-            const QByteArray name = lines[i].left(colon).trimmed();
-            const QByteArray value = lines[i].mid(colon + 1).trimmed();
-            const QByteArray lower = name.toLower();
-            if (lower == "transfer-encoding") chunked = value.toLower().contains("chunked");
-            if (lower == "content-length") length = value.toLongLong();
-            const QByteArray earlier = rawHeader(name);
-            setRawHeader(name, earlier.isEmpty() ? value : earlier + ", " + value);
-        }
-        emit metaDataChanged();
-        if (stage == Stage::Done) return false;  // aborted by a receiver
-
-        if (verb == "HEAD" || code == 204 || code == 304) {
-            expected = 0;
-            stage = Stage::Body;
-        } else if (chunked) {
-            stage = Stage::Chunked;
-        } else {
-            expected = length;
-            stage = Stage::Body;
-        }
-        return true;
+void VerbatimHttpReply::takeHead() {
+    setAttribute(QNetworkRequest::HttpStatusCodeAttribute, answer.status());
+    setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(answer.reason()));
+    for (const auto& header : answer.headers()) {
+        const QByteArray earlier = rawHeader(header.first);
+        setRawHeader(header.first,
+                     earlier.isEmpty() ? header.second : earlier + ", " + header.second);
     }
-}
-
-// True once the last chunk and the trailers have arrived.
-bool VerbatimHttpReply::parseChunked() {
-    for (;;) {
-        if (stage == Stage::Done) return false;
-        if (chunkPart == ChunkPart::Data) {
-            const qint64 take = std::min<qint64>(chunkLeft, incoming.size());
-            if (take > 0) {
-                deliver(incoming.left(static_cast<int>(take)));
-                incoming.remove(0, static_cast<int>(take));
-                chunkLeft -= take;
-            }
-            if (chunkLeft > 0) return false;
-            chunkPart = ChunkPart::DataEnd;
-            continue;
-        }
-        const int end = incoming.indexOf("\r\n", std::max(0, scanned - 1));
-        if (end < 0) scanned = incoming.size();
-        if ((end < 0 ? incoming.size() : end) > kMaxLineBytes) {
-            failWith(ProtocolFailure,
-                     QString("服务器的分块编码无效: 一行超过 %1 字节").arg(kMaxLineBytes));
-            return false;
-        }
-        if (end < 0) return false;
-        scanned = 0;
-        const QByteArray line = incoming.left(end);
-        incoming.remove(0, end + 2);
-        if (chunkPart == ChunkPart::DataEnd) {
-            chunkPart = ChunkPart::SizeLine;
-        } else if (chunkPart == ChunkPart::Trailer) {
-            if (line.isEmpty()) return true;
-            trailerBytes += end + 2;
-            if (trailerBytes > kMaxTrailerBytes) {
-                failWith(
-                    ProtocolFailure,
-                    QString("服务器的分块编码无效: 尾部超过 %1 KiB").arg(kMaxTrailerBytes / 1024));
-                return false;
-            }
-        } else {
-            bool ok = false;
-            chunkLeft = line.split(';').first().trimmed().toLongLong(&ok, 16);
-            if (!ok || chunkLeft < 0) {
-                failWith(ProtocolFailure, "服务器的分块编码无效");
-                return false;
-            }
-            chunkPart = chunkLeft == 0 ? ChunkPart::Trailer : ChunkPart::Data;
-        }
-    }
+    emit metaDataChanged();
 }
 
 void VerbatimHttpReply::onDisconnected() {
     if (stage == Stage::Done) return;
     if (socket->bytesAvailable() > 0) onReadyRead();
     if (stage == Stage::Done) return;
-    // Without a length the body ends with the connection.
-    if (stage == Stage::Body && expected < 0) {
+    if (answer.close() == HttpAnswerReader::Step::Complete) {
         complete();
-        return;
+    } else {
+        failWith(RemoteHostClosedError, answer.error());
     }
-    failWith(RemoteHostClosedError, stage == Stage::Connecting || stage == Stage::Head
-                                        ? "服务器没有响应就关闭了连接"
-                                        : "服务器在响应中途关闭了连接");
 }
 
 void VerbatimHttpReply::deliver(const QByteArray& data) {

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+#include "http_answer_reader.h"
+
 class QIODevice;
 class QTcpSocket;
 
@@ -21,13 +23,12 @@ class QTcpSocket;
 // has none, "Content-Length" for a body and "Connection: close") and the body
 // from `outgoing`, read as the socket takes it, emitting uploadProgress(); a
 // sequential `outgoing` needs the request's ContentLengthHeader.
-// Reads the status line, headers and a body framed by Content-Length, chunked
-// encoding or the end of the connection, emitting metaDataChanged(),
+// Reads the answer with HttpAnswerReader, emitting metaDataChanged(),
 // readyRead() and downloadProgress(). Sets HttpStatusCodeAttribute and the
 // same NetworkError as Qt for an HTTP error status, and ends with finished(),
 // also after abort(). No redirects, no compression, no proxy of its own.
-// Fails at once (ProtocolFailure) when the status lines and headers pass
-// 64 KiB, a chunk-size line 4 KiB or the trailers 64 KiB.
+// A broken answer fails at once (ProtocolFailure), one cut off by the end of
+// the connection with RemoteHostClosedError.
 // HTTPS needs Qt built with SSL support; without it the reply fails with a
 // text that says so.
 class VerbatimHttpReply : public QNetworkReply {
@@ -47,15 +48,14 @@ protected:
     qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
-    enum class Stage { Connecting, Head, Body, Chunked, Done };
-    enum class ChunkPart { SizeLine, Data, DataEnd, Trailer };
+    enum class Stage { Connecting, Exchanging, Done };
 
     void connectSocket();
     void sendHead();
     void sendBody();
     void onReadyRead();
-    bool parseHead();
-    bool parseChunked();
+    void readAnswer();
+    void takeHead();
     void onDisconnected();
     void deliver(const QByteArray& data);
     void complete();
@@ -72,14 +72,7 @@ private:
 
     std::unique_ptr<QTcpSocket> socket;
     Stage stage = Stage::Connecting;
-    QByteArray incoming;
-    // The bytes at the start of `incoming` searched for a line's end in vain.
-    int scanned = 0;
-    qint64 headBytes = 0;
-    qint64 trailerBytes = 0;
+    HttpAnswerReader answer;
     QByteArray readable;
     qint64 received = 0;
-    qint64 expected = -1;  // body bytes still to come; -1 until the connection ends
-    ChunkPart chunkPart = ChunkPart::SizeLine;
-    qint64 chunkLeft = 0;
 };

@@ -1,0 +1,14 @@
+#include "part_meta.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace PartMeta {
+
+QByteArray validatorFor(const QByteArray& meta, const QString& url) {
+    const QJsonObject saved = QJsonDocument::fromJson(meta).object();
+    if (saved.value("url").toString() != url) return QByteArray();
+    return saved.value("validator").toString().toLatin1();
+}
+
+}  // namespace PartMeta
