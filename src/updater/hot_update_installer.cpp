@@ -310,7 +310,13 @@ bool HotUpdateInstaller::flushStaging() {
 bool HotUpdateInstaller::flushRenames() {
     if (changedFolders.isEmpty()) return true;
     changedFolders.removeDuplicates();
-    const bool ok = makeDurable({}, changedFolders);
+    // A folder renamed or discarded since has nothing left to write: its own
+    // rename is written with the folder that holds it.
+    QStringList folders;
+    for (const QString& folder : changedFolders) {
+        if (isRealFolder(QFileInfo(folder))) folders << folder;
+    }
+    const bool ok = makeDurable({}, folders);
     changedFolders.clear();
     return ok;
 }
