@@ -17,6 +17,16 @@ namespace ToolMain {
 bool readJob(const QStringList& arguments, const char* usage, MessageWriter& messages,
              QJsonObject& job, int& exitCode);
 
+// The environment variable naming a PEM file of roots to trust besides the
+// system's (the Windows certificate store on Windows).
+constexpr char kExtraRootsVariable[] = "SSL_CERT_FILE";
+
+// Sets every TLS connection of the tool to verify peer and host name with TLS
+// 1.2 at least, trusting the system's roots and those of kExtraRootsVariable
+// when it is set. False with exit code 2 (reported as "RESULT ARGUMENT_ERROR
+// <message>") when the variable names a file without a readable certificate.
+bool setUpTrust(MessageWriter& messages, int& exitCode);
+
 // Starts `job` from the event loop and runs the loop until the job reports
 // `finished`; the exit code is 0 when it succeeded, 1 otherwise.
 template <class Job>

@@ -1,15 +1,15 @@
 #include "verbatim_http_reply.h"
 
 #include <QIODevice>
-#include <QStringList>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
-#if QT_CONFIG(ssl)
-#include <QSslSocket>
-#endif
 
 #include <algorithm>
+#include <cctype>
+
+#include "certificate_refusal.h"
 
 namespace {
 
@@ -22,6 +22,43 @@ const qint64 kReadChunk = 64 * 1024;
 const int kMaxHeadBytes = 64 * 1024;  // status lines and headers, interim answers included
 const int kMaxLineBytes = 4 * 1024;   // a chunk-size line or a line after a chunk
 const int kMaxTrailerBytes = 64 * 1024;
+// More hexadecimal digits than this (after leading zeros) is no chunk size a
+// file can have, and would overflow.
+const int kMaxChunkSizeDigits = 15;
+
+// A "Content-Length" value: decimal digits only, and every value the same when
+// the header came more than once. A sign, blanks inside or two lengths leave
+// the body's end unknown.
+bool parseContentLength(const QByteArray& value, qint64& length) {
+    qint64 found = -1;
+    for (const QByteArray& piece : value.split(',')) {
+        const QByteArray digits = piece.trimmed();
+        if (digits.isEmpty() || digits.size() > 18) return false;
+        for (const char c : digits) {
+            if (c < '0' || c > '9') return false;
+        }
+        const qint64 number = digits.toLongLong();
+        if (found >= 0 && number != found) return false;
+        found = number;
+    }
+    length = found;
+    return true;
+}
+
+// The size on a chunk-size line: hexadecimal digits, then optional extensions
+// after ";".
+bool parseChunkSize(const QByteArray& line, qint64& size) {
+    QByteArray digits = line.left(line.indexOf(';') < 0 ? line.size() : line.indexOf(';'));
+    digits = digits.trimmed();
+    int zeros = 0;
+    while (zeros + 1 < digits.size() && digits[zeros] == '0') ++zeros;
+    if (digits.isEmpty() || digits.size() - zeros > kMaxChunkSizeDigits) return false;
+    for (const char c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    size = digits.mid(zeros).toLongLong(nullptr, 16);
+    return true;
+}
 
 QByteArray verbOf(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
     switch (operation) {
@@ -129,25 +166,22 @@ void VerbatimHttpReply::connectSocket() {
     const bool secure = scheme == "https";
     const quint16 port = static_cast<quint16>(target.port(secure ? 443 : 80));
     if (secure) {
-#if QT_CONFIG(ssl)
-        if (QSslSocket::supportsSsl()) {
-            auto* ssl = new QSslSocket;
-            socket.reset(ssl);
-            ssl->setSslConfiguration(request().sslConfiguration());
-            connect(ssl, &QSslSocket::encrypted, this, &VerbatimHttpReply::sendHead);
-            connect(ssl, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this,
-                    [this](const QList<QSslError>& errors) {
-                        QStringList texts;
-                        for (const QSslError& error : errors) texts.append(error.errorString());
-                        failWith(SslHandshakeFailedError, texts.join("; "));
-                    });
-        }
-#endif
-        if (!socket) {
+        if (!QSslSocket::supportsSsl()) {
             failWith(ProtocolUnknownError,
-                     "这个程序的 Qt 没有 SSL 支持, 无法发送 HTTPS 请求: " + target.toString());
+                     "无法加载 TLS 库, 无法发送 HTTPS 请求: " + target.toString());
             return;
         }
+        // Certificate and host name are checked as the request's configuration
+        // says (peer verification is Qt's default); a certificate error is
+        // never ignored.
+        auto* ssl = new QSslSocket;
+        socket.reset(ssl);
+        ssl->setSslConfiguration(request().sslConfiguration());
+        connect(ssl, &QSslSocket::encrypted, this, &VerbatimHttpReply::sendHead);
+        connect(ssl, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this,
+                [this, host = target.host()](const QList<QSslError>& errors) {
+                    failWith(SslHandshakeFailedError, CertificateRefusal::describe(host, errors));
+                });
     } else {
         socket = std::make_unique<QTcpSocket>();
         connect(socket.get(), &QTcpSocket::connected, this, &VerbatimHttpReply::sendHead);
@@ -171,12 +205,10 @@ void VerbatimHttpReply::connectSocket() {
                     failWith(errorOfSocket(error), socket->errorString());
                 }
             });
-#if QT_CONFIG(ssl)
     if (auto* ssl = qobject_cast<QSslSocket*>(socket.get())) {
         ssl->connectToHostEncrypted(target.host(), port);
         return;
     }
-#endif
     socket->connectToHost(target.host(), port);
 }
 
@@ -279,7 +311,17 @@ bool VerbatimHttpReply::parseHead() {
             const QByteArray value = lines[i].mid(colon + 1).trimmed();
             const QByteArray lower = name.toLower();
             if (lower == "transfer-encoding") chunked = value.toLower().contains("chunked");
-            if (lower == "content-length") length = value.toLongLong();
+            if (lower == "content-length" &&
+                (!parseContentLength(value, length) ||
+                 (!rawHeader(name).isEmpty() && rawHeader(name) != value))) {
+                failWith(ProtocolFailure,
+                         "服务器的响应长度无效: Content-Length: " + QString::fromLatin1(value));
+                return false;
+            }
+            if (lower == "location" && code / 100 == 3) {
+                setAttribute(QNetworkRequest::RedirectionTargetAttribute,
+                             QUrl::fromEncoded(value, QUrl::TolerantMode));
+            }
             const QByteArray earlier = rawHeader(name);
             setRawHeader(name, earlier.isEmpty() ? value : earlier + ", " + value);
         }
@@ -326,6 +368,10 @@ bool VerbatimHttpReply::parseChunked() {
         const QByteArray line = incoming.left(end);
         incoming.remove(0, end + 2);
         if (chunkPart == ChunkPart::DataEnd) {
+            if (!line.isEmpty()) {
+                failWith(ProtocolFailure, "服务器的分块编码无效: 数据块后面没有换行");
+                return false;
+            }
             chunkPart = ChunkPart::SizeLine;
         } else if (chunkPart == ChunkPart::Trailer) {
             if (line.isEmpty()) return true;
@@ -337,10 +383,9 @@ bool VerbatimHttpReply::parseChunked() {
                 return false;
             }
         } else {
-            bool ok = false;
-            chunkLeft = line.split(';').first().trimmed().toLongLong(&ok, 16);
-            if (!ok || chunkLeft < 0) {
-                failWith(ProtocolFailure, "服务器的分块编码无效");
+            if (!parseChunkSize(line, chunkLeft)) {
+                failWith(ProtocolFailure,
+                         "服务器的分块编码无效: 数据块长度 " + QString::fromLatin1(line.left(64)));
                 return false;
             }
             chunkPart = chunkLeft == 0 ? ChunkPart::Trailer : ChunkPart::Data;

@@ -23,13 +23,19 @@ class QTcpSocket;
 // sequential `outgoing` needs the request's ContentLengthHeader.
 // Reads the status line, headers and a body framed by Content-Length, chunked
 // encoding or the end of the connection, emitting metaDataChanged(),
-// readyRead() and downloadProgress(). Sets HttpStatusCodeAttribute and the
-// same NetworkError as Qt for an HTTP error status, and ends with finished(),
-// also after abort(). No redirects, no compression, no proxy of its own.
-// Fails at once (ProtocolFailure) when the status lines and headers pass
-// 64 KiB, a chunk-size line 4 KiB or the trailers 64 KiB.
-// HTTPS needs Qt built with SSL support; without it the reply fails with a
-// text that says so.
+// readyRead() and downloadProgress(). Sets HttpStatusCodeAttribute,
+// RedirectionTargetAttribute (a 3xx's Location, as sent) and the same
+// NetworkError as Qt for an HTTP error status, and ends with finished(), also
+// after abort(). Follows no redirects, no compression, no proxy of its own.
+// Unlike Qt's stack it checks the framing itself: a Content-Length that is not
+// one decimal number, a chunk-size line that is not hexadecimal or overflows,
+// and chunk data not followed by its line end fail at once (ProtocolFailure);
+// a connection that closes before the announced length or the last chunk
+// fails with RemoteHostClosedError. Fails at once (ProtocolFailure) too when
+// the status lines and headers pass 64 KiB, a chunk-size line 4 KiB or the
+// trailers 64 KiB.
+// HTTPS verifies as the request's SSL configuration says; a certificate error
+// fails the reply (SslHandshakeFailedError) with CertificateRefusal's text.
 class VerbatimHttpReply : public QNetworkReply {
     Q_OBJECT
 
