@@ -66,9 +66,11 @@ for tool in gcc g++; do
 done
 export PATH="$wrappers:$PATH"
 
-source_version() {
+# Newest first: a mirror may list a version it no longer serves (a security
+# update replaced by the next one), and the next older one is then built.
+source_versions() {
   apt-cache showsrc --only-source "$1" 2>/dev/null |
-    awk '/^Version:/ {print $2}' | sort -V | tail -n1
+    awk '/^Version:/ {print $2}' | sort -Vr | uniq
 }
 
 # Fetches and unpacks a source package into a fresh folder; prints its path.
@@ -156,9 +158,9 @@ build_7zip() {
 # (its build function, the shared CMake steps, the compiler set-up and the
 # keyed folders of the components it is built against, named after PACKAGE).
 component() {
-  local name=$1 package=$2 version recipe key dep
-  version=$(source_version "$package")
-  [[ -n "$version" ]] || { log "no source package $package"; exit 1; }
+  local name=$1 package=$2 versions version recipe key dep dir=
+  versions=$(source_versions "$package")
+  [[ -n "$versions" ]] || { log "no source package $package"; exit 1; }
   recipe=$(declare -f "build_$name")
   if [[ "$recipe" == *cmake_cross* ]]; then
     recipe+=$(declare -f cmake_cross; cat "$here/../cmake/mingw-w64.cmake")
@@ -167,16 +169,29 @@ component() {
     recipe+=$(readlink -f "$cache/prefixes/$dep")
   done
   recipe=$(sha256sum <<<"$recipe" | cut -c1-10)
-  key="$name-$version-$recipe"
-  local dir="$cache/$key"
   mkdir -p "$cache/prefixes"
-  if [[ -f "$dir/complete" ]]; then
-    log "$name: cached ($key)"
-  else
-    local started=$SECONDS src
+  # A complete build of any listed version is used as it is.
+  for version in $versions; do
+    key="$name-$version-$recipe"
+    if [[ -f "$cache/$key/complete" ]]; then
+      dir="$cache/$key"
+      log "$name: cached ($key)"
+      break
+    fi
+  done
+  if [[ -z "$dir" ]]; then
+    local started=$SECONDS src=
+    for version in $versions; do
+      key="$name-$version-$recipe"
+      dir="$cache/$key"
+      rm -rf "$dir"
+      if src=$(unpack "$package" "$version" "$dir/work"); then break; fi
+      log "$name: source $version cannot be fetched, trying an older one"
+      rm -rf "$dir"
+      src=
+    done
+    [[ -n "$src" ]] || { log "$name: no source version could be fetched"; exit 1; }
     log "$name: building $key"
-    rm -rf "$dir"
-    src=$(unpack "$package" "$version" "$dir/work")
     if ! "build_$name" "$src" "$dir/prefix"; then
       log "$name: build failed; logs in $dir/work"
       exit 1
