@@ -22,6 +22,18 @@ bool trustTestAuthority() {
     return true;
 }
 
+const std::vector<RefusedCertificate>& refusedCertificates() {
+    static const std::vector<RefusedCertificate> certificates{
+        {"untrusted.pem",
+         "The issuer certificate of a locally looked up certificate could not be found; "
+         "No certificates could be verified"},
+        {"expired.pem", "The certificate has expired"},
+        {"wronghost.pem",
+         "The host name did not match any of the valid hosts for this certificate"},
+    };
+    return certificates;
+}
+
 const std::vector<BrokenAnswer>& brokenAnswers() {
     static const QByteArray chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     static const std::vector<BrokenAnswer> answers{

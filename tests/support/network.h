@@ -19,6 +19,14 @@ QString certificatePath(const QString& name);
 // False when ca.pem cannot be read.
 bool trustTestAuthority();
 
+// A server certificate no client may accept (made by make_certificates.sh),
+// and Qt's reasons for refusing it as QSslError::errorString() gives them.
+struct RefusedCertificate {
+    const char* certificate;
+    const char* reasons;
+};
+const std::vector<RefusedCertificate>& refusedCertificates();
+
 // An answer to a GET, status line to the last byte the server sends before it
 // closes the connection, whose body no client may take for complete.
 struct BrokenAnswer {
