@@ -444,6 +444,20 @@ TEST_F(DownloadToolTest, RefusedCertificateIsNamedAndTheTargetKept) {
     }
 }
 
+// Extra roots that cannot be read are no reason to trust fewer or more.
+TEST_F(DownloadToolTest, UnreadableExtraRootsFailBeforeAnyRequest) {
+    const QByteArray roots = qgetenv("SSL_CERT_FILE");
+    qputenv("SSL_CERT_FILE", target.filePath("missing.pem").toLocal8Bit());
+    UrlDownloader downloader(server->url("/files/big.bin").toStdString(),
+                             target.filePath("x.bin").toStdString());
+    const Outcome run = outcomeOf(downloader, false);
+    qputenv("SSL_CERT_FILE", roots);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error.rfind("SSL_CERT_FILE 指定的证书文件无法读取或没有证书: ", 0), 0u)
+        << run.error;
+    EXPECT_TRUE(newRequests().isEmpty());
+}
+
 // A run that finds a lock no running program holds takes it over only while no
 // other run is taking it over: a second taker that removed the first one's
 // new lock by name would write the partial file beside it.

@@ -10,16 +10,34 @@
 
 namespace ToolMain {
 
+namespace {
+
+// How both tools use HTTPS; printed after each tool's own usage.
+const char kTrustUsage[] =
+    "\n"
+    "HTTPS always verifies the server's certificate and host name (TLS 1.2 or\n"
+    "later) against the system's trusted roots: the Windows certificate store on\n"
+    "Windows, the system's certificate folders elsewhere. A refused certificate\n"
+    "fails at once, not tried again: RESULT NETWORK_ERROR naming the host and\n"
+    "the reasons (expired, self-signed, unknown issuer, host name mismatch).\n"
+    "Environment:\n"
+    "  SSL_CERT_FILE  a PEM file of further root certificates to trust, besides\n"
+    "                 the system's (a company or test certificate authority)\n";
+
+}  // namespace
+
 bool readJob(const QStringList& arguments, const char* usage, MessageWriter& messages,
              QJsonObject& job, int& exitCode) {
     if (arguments.size() == 2 && (arguments[1] == "--help" || arguments[1] == "-h")) {
         std::fputs(usage, stdout);
+        std::fputs(kTrustUsage, stdout);
         exitCode = 0;
         return false;
     }
     exitCode = 2;
     if (arguments.size() != 2) {
         std::fputs(usage, stderr);
+        std::fputs(kTrustUsage, stderr);
         messages.failure("ARGUMENT_ERROR", "需要且只需要一个参数");
         return false;
     }

@@ -39,16 +39,7 @@ const char kUsage[] =
     "  RESULT SUCCESS\n"
     "  RESULT <status> <message>   status: ARGUMENT_ERROR, FILE_ERROR,\n"
     "                              HTTP_ERROR or NETWORK_ERROR\n"
-    "Exit code: 0 on success, 1 on failure, 2 for a bad argument.\n"
-    "\n"
-    "HTTPS always verifies the server's certificate and host name (TLS 1.2 or\n"
-    "later) against the system's trusted roots: the Windows certificate store on\n"
-    "Windows, the system's certificate folders elsewhere. A refused certificate\n"
-    "fails at once, not tried again: RESULT NETWORK_ERROR naming the host and\n"
-    "the reasons (expired, self-signed, unknown issuer, host name mismatch).\n"
-    "Environment:\n"
-    "  SSL_CERT_FILE  a PEM file of further root certificates to trust, besides\n"
-    "                 the system's (a company or test certificate authority)\n";
+    "Exit code: 0 on success, 1 on failure, 2 for a bad argument.\n";
 
 }  // namespace
 
