@@ -237,7 +237,8 @@ void HttpDownload::request(const QUrl& target) {
     // chunk-size line it cannot read, takes a negative or non-numeric
     // Content-Length for none, and may finish a reply normally when the
     // connection closes mid-body; each would pass for a complete file.
-    reply = new VerbatimHttpReply(QNetworkAccessManager::GetOperation, request, nullptr,
+    reply = new VerbatimHttpReply(QNetworkAccessManager::GetOperation,
+                                  VerbatimNetworkManager::withTlsPolicy(request), nullptr,
                                   VerbatimNetworkManager::requestTarget(request), this);
     connect(reply, &QNetworkReply::readyRead, this, &HttpDownload::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &HttpDownload::onFinished);
@@ -299,7 +300,7 @@ bool HttpDownload::acceptBody() {
 
 void HttpDownload::onReadyRead() {
     stallTimer.start();
-    const QByteArray data = reply->readAll();
+    const QByteArray data = reply->read(reply->bytesAvailable());
     // Error pages and redirect bodies are not the file.
     if (!abortStatus.isEmpty() || !acceptBody()) {
         if (!abortStatus.isEmpty()) reply->abort();

@@ -50,25 +50,22 @@ bool readJob(const QStringList& arguments, const char* usage, MessageWriter& mes
 }
 
 bool setUpTrust(MessageWriter& messages, int& exitCode) {
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setProtocol(QSsl::TlsV1_2OrLater);
-    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
     const QString extraRoots = qEnvironmentVariable(kExtraRootsVariable);
-    if (!extraRoots.isEmpty()) {
-        QFile file(extraRoots);
-        const QList<QSslCertificate> roots = file.open(QIODevice::ReadOnly)
-                                                 ? QSslCertificate::fromData(file.readAll())
-                                                 : QList<QSslCertificate>();
-        if (roots.isEmpty()) {
-            exitCode = 2;
-            messages.failure("ARGUMENT_ERROR", QString("%1 指定的证书文件无法读取或没有证书: %2")
-                                                   .arg(kExtraRootsVariable, extraRoots));
-            return false;
-        }
-        // Roots set on the configuration replace those Qt would load on
-        // demand, so the system's are named too.
-        tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + roots);
+    if (extraRoots.isEmpty()) return true;
+    QFile file(extraRoots);
+    const QList<QSslCertificate> roots = file.open(QIODevice::ReadOnly)
+                                             ? QSslCertificate::fromData(file.readAll())
+                                             : QList<QSslCertificate>();
+    if (roots.isEmpty()) {
+        exitCode = 2;
+        messages.failure("ARGUMENT_ERROR", QString("%1 指定的证书文件无法读取或没有证书: %2")
+                                               .arg(kExtraRootsVariable, extraRoots));
+        return false;
     }
+    // Roots set on the configuration replace those Qt would load on demand,
+    // so the system's are named too.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + roots);
     QSslConfiguration::setDefaultConfiguration(tls);
     return true;
 }

@@ -21,10 +21,10 @@ bool readJob(const QStringList& arguments, const char* usage, MessageWriter& mes
 // system's (the Windows certificate store on Windows).
 constexpr char kExtraRootsVariable[] = "SSL_CERT_FILE";
 
-// Sets every TLS connection of the tool to verify peer and host name with TLS
-// 1.2 at least, trusting the system's roots and those of kExtraRootsVariable
-// when it is set. False with exit code 2 (reported as "RESULT ARGUMENT_ERROR
-// <message>") when the variable names a file without a readable certificate.
+// Makes the tool's TLS connections trust the roots of kExtraRootsVariable
+// besides the system's, when it is set (VerbatimNetworkManager::withTlsPolicy
+// sets the rest). False with exit code 2 (reported as "RESULT ARGUMENT_ERROR
+// <message>") when it names a file without a readable certificate.
 bool setUpTrust(MessageWriter& messages, int& exitCode);
 
 // Starts `job` from the event loop and runs the loop until the job reports

@@ -17,6 +17,7 @@ namespace {
 // the connection busy, little enough that upload progress means bytes sent.
 const qint64 kSendWindow = 256 * 1024;
 const qint64 kReadChunk = 64 * 1024;
+const qint64 kReadBufferBytes = 256 * 1024;
 // Limits on what a server may send before the body and between chunks: past
 // them the answer is refused at once instead of kept and searched.
 const int kMaxHeadBytes = 64 * 1024;  // status lines and headers, interim answers included
@@ -186,6 +187,8 @@ void VerbatimHttpReply::connectSocket() {
         socket = std::make_unique<QTcpSocket>();
         connect(socket.get(), &QTcpSocket::connected, this, &VerbatimHttpReply::sendHead);
     }
+    // What the socket holds ahead of the reader stays bounded.
+    socket->setReadBufferSize(kReadBufferBytes);
     connect(socket.get(), &QTcpSocket::readyRead, this, &VerbatimHttpReply::onReadyRead);
     connect(socket.get(), &QTcpSocket::disconnected, this, &VerbatimHttpReply::onDisconnected);
     connect(socket.get(), &QTcpSocket::bytesWritten, this, [this](qint64 written) {
@@ -260,8 +263,7 @@ void VerbatimHttpReply::onReadyRead() {
         const qint64 take =
             expected < 0 ? incoming.size() : std::min<qint64>(expected, incoming.size());
         if (take > 0) {
-            deliver(incoming.left(static_cast<int>(take)));
-            incoming.remove(0, static_cast<int>(take));
+            deliverFromIncoming(take);
             if (expected > 0) expected -= take;
         }
         if (expected == 0) complete();
@@ -348,8 +350,7 @@ bool VerbatimHttpReply::parseChunked() {
         if (chunkPart == ChunkPart::Data) {
             const qint64 take = std::min<qint64>(chunkLeft, incoming.size());
             if (take > 0) {
-                deliver(incoming.left(static_cast<int>(take)));
-                incoming.remove(0, static_cast<int>(take));
+                deliverFromIncoming(take);
                 chunkLeft -= take;
             }
             if (chunkLeft > 0) return false;
@@ -407,7 +408,25 @@ void VerbatimHttpReply::onDisconnected() {
                                         : "服务器在响应中途关闭了连接");
 }
 
+void VerbatimHttpReply::deliverFromIncoming(qint64 take) {
+    // The whole of `incoming` is handed on shared, not copied: most reads of
+    // a body are nothing but body.
+    if (take == incoming.size()) {
+        const QByteArray data = std::move(incoming);
+        incoming = QByteArray();
+        deliver(data);
+        return;
+    }
+    const QByteArray data = incoming.left(static_cast<int>(take));
+    incoming.remove(0, static_cast<int>(take));
+    deliver(data);
+}
+
 void VerbatimHttpReply::deliver(const QByteArray& data) {
+    if (readPos > 0) {
+        readable.remove(0, static_cast<int>(readPos));
+        readPos = 0;
+    }
     readable += data;
     received += data.size();
     const QVariant length = header(QNetworkRequest::ContentLengthHeader);
@@ -440,6 +459,7 @@ void VerbatimHttpReply::failWith(NetworkError code, const QString& text) {
 void VerbatimHttpReply::abort() {
     if (stage == Stage::Done) return;
     readable.clear();
+    readPos = 0;
     failWith(OperationCanceledError, "Operation canceled");
 }
 
@@ -454,13 +474,19 @@ void VerbatimHttpReply::finishNow() {
 }
 
 qint64 VerbatimHttpReply::bytesAvailable() const {
-    return readable.size() + QNetworkReply::bytesAvailable();
+    return readable.size() - readPos + QNetworkReply::bytesAvailable();
 }
 
 qint64 VerbatimHttpReply::readData(char* data, qint64 maxSize) {
-    const qint64 n = std::min<qint64>(maxSize, readable.size());
+    // Read in small pieces (QIODevice::readAll takes 16 KiB at a time), the
+    // rest is not moved up each time: an offset runs through it.
+    const qint64 n = std::min<qint64>(maxSize, readable.size() - readPos);
     if (n == 0) return isFinished() ? -1 : 0;
-    std::copy(readable.constData(), readable.constData() + n, data);
-    readable.remove(0, static_cast<int>(n));
+    std::copy(readable.constData() + readPos, readable.constData() + readPos + n, data);
+    readPos += n;
+    if (readPos == readable.size()) {
+        readable.clear();
+        readPos = 0;
+    }
     return n;
 }

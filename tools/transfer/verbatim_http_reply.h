@@ -63,6 +63,7 @@ private:
     bool parseHead();
     bool parseChunked();
     void onDisconnected();
+    void deliverFromIncoming(qint64 take);
     void deliver(const QByteArray& data);
     void complete();
     void failWith(NetworkError code, const QString& text);
@@ -84,6 +85,7 @@ private:
     qint64 headBytes = 0;
     qint64 trailerBytes = 0;
     QByteArray readable;
+    qint64 readPos = 0;  // where the reader is in `readable`
     qint64 received = 0;
     qint64 expected = -1;  // body bytes still to come; -1 until the connection ends
     ChunkPart chunkPart = ChunkPart::SizeLine;

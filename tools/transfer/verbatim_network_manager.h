@@ -22,6 +22,10 @@ public:
     // True when the path of `requestTarget` has a segment that is "." or ".."
     // once percent-decoded.
     static bool hasDotSegments(const QByteArray& requestTarget);
+    // `request`, for HTTPS with peer and host name verified and TLS 1.2 at
+    // least; every request this manager sends gets it. Only HTTPS touches the
+    // TLS set-up, which costs a program start a tenth of a second.
+    static QNetworkRequest withTlsPolicy(QNetworkRequest request);
 
 protected:
     QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
