@@ -2,11 +2,11 @@
 
 #include <QFile>
 #include <QSslCertificate>
-#include <QSslConfiguration>
 
 #include <cstdio>
 
 #include "argument_decoder.h"
+#include "verbatim_network_manager.h"
 
 namespace ToolMain {
 
@@ -62,11 +62,7 @@ bool setUpTrust(MessageWriter& messages, int& exitCode) {
                                                .arg(kExtraRootsVariable, extraRoots));
         return false;
     }
-    // Roots set on the configuration replace those Qt would load on demand,
-    // so the system's are named too.
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setCaCertificates(QSslConfiguration::systemCaCertificates() + roots);
-    QSslConfiguration::setDefaultConfiguration(tls);
+    VerbatimNetworkManager::trustAlso(roots);
     return true;
 }
 
