@@ -38,10 +38,12 @@ foreach(suite transfer_runner http_download s3_upload)
 endforeach()
 # Under the sanitizers the tools' suites take minutes on two busy cores.
 set_tests_properties(http_download s3_upload PROPERTIES TIMEOUT 300)
-# The tools' suites once more over HTTPS, their servers speaking TLS.
+# The tools' suites once more over HTTPS, their servers speaking TLS. Each
+# HTTPS run reads the system's roots besides the test's, which takes seconds
+# under the sanitizers.
 foreach(suite http_download s3_upload)
   add_test(NAME ${suite}_tls COMMAND ${suite}_test)
-  set_tests_properties(${suite}_tls PROPERTIES ENVIRONMENT TRANSFER_TEST_TLS=1 TIMEOUT 300
+  set_tests_properties(${suite}_tls PROPERTIES ENVIRONMENT TRANSFER_TEST_TLS=1 TIMEOUT 900
     FIXTURES_REQUIRED test_certificates)
 endforeach()
 
