@@ -14,3 +14,5 @@ foreach(suite filepath logger singleton_program utils)
   add_dependencies(${suite}_test foundation_child scripted_tool)
   add_test(NAME ${suite} COMMAND ${suite}_test)
 endforeach()
+# simpleHttpGet's HTTPS cases use the test certificates.
+set_tests_properties(utils PROPERTIES FIXTURES_REQUIRED test_certificates)

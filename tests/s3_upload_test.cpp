@@ -1,6 +1,7 @@
 // The upload tool (s3_upload) against s3rver on 127.0.0.1, run the way the
 // application runs it: through OssUploader. With WINDOWS_TOOLS_DIR set the
-// Windows build of the tool runs under Wine in its place.
+// Windows build of the tool runs under Wine in its place; with
+// TRANSFER_TEST_TLS the store speaks HTTPS.
 
 #include <QDateTime>
 #include <QEventLoop>
@@ -96,12 +97,16 @@ protected:
         data = new QTemporaryDir;
         server = new ServerProcess;
         ASSERT_STRNE(PVL_NODE, "") << "node is needed for the S3 test server";
+        ASSERT_TRUE(TestSupport::trustTestAuthority());
+        QStringList arguments{PVL_TEST_SERVERS_DIR "/s3_server.js", PVL_S3RVER_PREFIX,
+                              data->filePath("store"), data->filePath("requests.log")};
+        if (tls()) {
+            arguments << TestSupport::certificatePath("good.pem")
+                      << TestSupport::certificatePath("server.key");
+        }
+        server->secure = tls();
         QString error;
-        ASSERT_TRUE(server->start(PVL_NODE,
-                                  {PVL_TEST_SERVERS_DIR "/s3_server.js", PVL_S3RVER_PREFIX,
-                                   data->filePath("store"), data->filePath("requests.log")},
-                                  error))
-            << qPrintable(error);
+        ASSERT_TRUE(server->start(PVL_NODE, arguments, error)) << qPrintable(error);
     }
     static void TearDownTestSuite() {
         delete server;
@@ -122,7 +127,7 @@ protected:
         entry.region = "us-east-1";
         entry.key = key;
         entry.localFilename = localFile;
-        entry.disableSsl = true;
+        entry.disableSsl = !tls();
         entry.s3ForcePathStyle = true;
         return entry;
     }
@@ -359,7 +364,7 @@ TEST_F(UploadToolTest, StalledPartIsSentAgainWhileOthersMove) {
                         {"oss_endpoint", QString("127.0.0.1:%1").arg(server->port())},
                         {"oss_key", key},
                         {"local_filename", local},
-                        {"disable_ssl", true},
+                        {"disable_ssl", !tls()},
                         {"s3_force_path_style", true},
                         {"pool_size", 3}});
         job.stallTimeoutMs = 1000;
@@ -381,6 +386,28 @@ TEST_F(UploadToolTest, StalledPartIsSentAgainWhileOthersMove) {
         const QString parts = "^PUT " + QRegExp::escape("/bucket/" + key) + "\\?partNumber=2&";
         EXPECT_EQ(requests().filter(QRegExp(parts)).size(), 2) << qPrintable(key);
     }
+}
+
+// A store whose certificate has expired is refused at once, with the host and
+// the reason.
+TEST_F(UploadToolTest, RefusedCertificateIsNamedAndNotTriedAgain) {
+    ServerProcess refusing;
+    QString error;
+    ASSERT_TRUE(
+        startHttpServer(refusing, files.path(), files.filePath("tls.log"), "expired.pem", error))
+        << qPrintable(error);
+    const QString local = files.filePath("refused.bin");
+    ASSERT_TRUE(writeRandomFile(local, 1000, 13));
+    OssUploader::OssEntry entry = entryFor(local, "refused.bin");
+    entry.endpoint = QString("127.0.0.1:%1").arg(refusing.port());
+    entry.disableSsl = false;
+    OssUploader uploader(entry, 1);
+    const Outcome run = outcomeOf(uploader, false);
+    EXPECT_FALSE(run.ok);
+    EXPECT_EQ(run.error,
+              "上传失败, 服务器证书验证失败, 拒绝连接 127.0.0.1: The certificate has expired");
+    refusing.stop();
+    EXPECT_EQ(readFile(files.filePath("tls.log")).count("TLS-REFUSED"), 1);
 }
 
 }  // namespace

@@ -8,9 +8,24 @@ add_library(test_support STATIC
   ${test_support_dir}/log_capture.cpp ${test_support_dir}/log_capture.h
   ${test_support_dir}/app_folder.cpp ${test_support_dir}/app_folder.h
   ${test_support_dir}/suite_processes.cpp ${test_support_dir}/suite_processes.h
-  ${test_support_dir}/platform.cpp ${test_support_dir}/platform.h)
+  ${test_support_dir}/platform.cpp ${test_support_dir}/platform.h
+  ${test_support_dir}/network.cpp ${test_support_dir}/network.h)
 target_include_directories(test_support PUBLIC ${test_support_dir})
-target_link_libraries(test_support PUBLIC Qt5::Core glog::glog GTest::gtest)
+target_link_libraries(test_support PUBLIC Qt5::Core Qt5::Network glog::glog GTest::gtest)
+
+# The HTTPS tests' certificates, made afresh by the openssl tool before the
+# tests that need them. The Windows build's tests share the Linux build's,
+# which its host test programs read.
+if(WIN32)
+  set(pvl_test_certificates ${PVL_HOST_BUILD_DIR}/test-certificates)
+else()
+  set(pvl_test_certificates ${CMAKE_BINARY_DIR}/test-certificates)
+endif()
+target_compile_definitions(test_support PUBLIC
+  PVL_TEST_CERTIFICATES_DIR="${pvl_test_certificates}")
+add_test(NAME test_certificates
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/transfer/make_certificates.sh ${pvl_test_certificates})
+set_tests_properties(test_certificates PROPERTIES FIXTURES_SETUP test_certificates)
 
 # The one test main, qt_test_main.cpp: with an application object
 # (qt_test_main), a widget application (qt_test_main_widgets), running each

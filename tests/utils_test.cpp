@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -14,6 +16,7 @@
 #include <memory>
 
 #include "files.h"
+#include "network.h"
 #include "platform.h"
 
 namespace {
@@ -114,13 +117,15 @@ TEST_F(SimpleFiles, WriteToAFullDiskIsReported) {
 // --- HTTP ---
 
 // Answers every request with a canned raw response, then closes. The response
-// may depend on the request's head.
+// may depend on the request's head. With a certificate (see
+// TestSupport::certificatePath) it speaks TLS.
 class CannedHttpServer : public QTcpServer {
 public:
     using Responder = std::function<QByteArray(const QByteArray& request)>;
-    explicit CannedHttpServer(QByteArray response)
-        : CannedHttpServer([response](const QByteArray&) { return response; }) {}
-    explicit CannedHttpServer(Responder respond) : respond(std::move(respond)) {
+    explicit CannedHttpServer(QByteArray response, const QString& certificate = QString())
+        : CannedHttpServer([response](const QByteArray&) { return response; }, certificate) {}
+    explicit CannedHttpServer(Responder respond, const QString& certificate = QString())
+        : respond(std::move(respond)), certificate(certificate) {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = nextPendingConnection()) {
@@ -135,12 +140,35 @@ public:
         });
     }
     QString url(const QString& path = "/file") const {
-        return QString("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+        return QString("%1://127.0.0.1:%2%3")
+            .arg(certificate.isEmpty() ? "http" : "https")
+            .arg(serverPort())
+            .arg(path);
     }
     QByteArray request;
 
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        if (certificate.isEmpty()) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(TestSupport::certificatePath(certificate));
+        QFile key(TestSupport::certificatePath("server.key"));
+        key.open(QIODevice::ReadOnly);
+        socket->setPrivateKey(QSslKey(key.readAll(), QSsl::Ec));
+        // A client that refuses the certificate ends the connection.
+        connect(socket, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), socket,
+                [socket] { socket->ignoreSslErrors(); });
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+
 private:
     Responder respond;
+    QString certificate;
 };
 
 // The value of one request header, or "" when the request has none.
@@ -229,6 +257,44 @@ TEST(SimpleHttp, MissingLengthFailsButDeliversTheBody) {
     CannedHttpServer empty("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
     EXPECT_TRUE(Utils::simpleHttpGet(empty.url(), body, error));
     EXPECT_TRUE(body.isEmpty());
+}
+
+// Answers whose framing is broken: none is a body, though Qt's stack ends some
+// of them as if complete.
+TEST(SimpleHttp, BrokenFramingFails) {
+    for (const TestSupport::BrokenAnswer& answer : TestSupport::brokenAnswers()) {
+        SCOPED_TRACE(answer.name);
+        CannedHttpServer server(answer.bytes);
+        QByteArray body;
+        QString error;
+        EXPECT_FALSE(Utils::simpleHttpGet(server.url(), body, error)) << body.constData();
+        EXPECT_TRUE(error.startsWith("请求失败: ") || error.startsWith("返回数据读取失败, "))
+            << error.toStdString();
+        QTemporaryDir tmp;
+        EXPECT_FALSE(Utils::simpleDownloadFile(server.url(), tmp.filePath("f.bin"), error));
+        EXPECT_FALSE(QFileInfo::exists(tmp.filePath("f.bin")));
+    }
+}
+
+// Certificate and host name are checked; a refusal names the host and reasons.
+TEST(SimpleHttp, HttpsVerifiesTheServer) {
+    ASSERT_TRUE(TestSupport::trustTestAuthority());
+    const QByteArray answer =
+        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello";
+    CannedHttpServer trusted(answer, "good.pem");
+    QByteArray body;
+    QString error;
+    EXPECT_TRUE(Utils::simpleHttpGet(trusted.url(), body, error)) << error.toStdString();
+    EXPECT_EQ(body, "hello");
+    for (const TestSupport::RefusedCertificate& refused : TestSupport::refusedCertificates()) {
+        CannedHttpServer server(answer, refused.certificate);
+        body = "untouched";
+        EXPECT_FALSE(Utils::simpleHttpGet(server.url(), body, error));
+        EXPECT_EQ(
+            error.toStdString(),
+            std::string("请求失败: 服务器证书验证失败, 拒绝连接 127.0.0.1: ") + refused.reasons);
+        EXPECT_EQ(body, "untouched");
+    }
 }
 
 TEST(SimpleHttp, DownloadWritesOnlyAfterASuccessfulGet) {

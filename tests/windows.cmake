@@ -50,10 +50,14 @@ set(transfer_environment
   WINE_RUN=${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
 foreach(suite http_download s3_upload)
   add_test(NAME ${suite} COMMAND ${PVL_HOST_BUILD_DIR}/bin/${suite}_test)
+  add_test(NAME ${suite}_tls COMMAND ${PVL_HOST_BUILD_DIR}/bin/${suite}_test)
   set_tests_properties(${suite} PROPERTIES ENVIRONMENT "${transfer_environment}" TIMEOUT 300)
+  set_tests_properties(${suite}_tls PROPERTIES
+    ENVIRONMENT "${transfer_environment};TRANSFER_TEST_TLS=1" TIMEOUT 300)
+  set_property(TEST ${suite} ${suite}_tls APPEND PROPERTY FIXTURES_REQUIRED test_certificates)
 endforeach()
 
 # Every test here needs its prefix.
 get_property(windows_tests DIRECTORY PROPERTY TESTS)
-list(REMOVE_ITEM windows_tests wine_prefix wine_prefix_e2e)
-set_tests_properties(${windows_tests} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+list(REMOVE_ITEM windows_tests wine_prefix wine_prefix_e2e test_certificates)
+set_property(TEST ${windows_tests} APPEND PROPERTY FIXTURES_REQUIRED wine_prefix)

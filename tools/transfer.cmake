@@ -29,7 +29,7 @@ else()
 endif()
 target_include_directories(transfer_tool_support PUBLIC ${transfer_dir})
 target_link_libraries(transfer_tool_support PUBLIC Qt5::Core Qt5::Network)
-target_link_libraries(transfer_tool_support PRIVATE transfer_argument_key)
+target_link_libraries(transfer_tool_support PRIVATE transfer_argument_key certificate_refusal)
 
 add_executable(pvl_downloader ${transfer_dir}/downloader_main.cpp)
 target_link_libraries(pvl_downloader PRIVATE transfer_tool_support)

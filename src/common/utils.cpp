@@ -6,11 +6,35 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QSslConfiguration>
 #include <QUrl>
 
+#include "certificate_refusal.h"
 #include "filepath.h"
 #include "transfer_argument_key.h"
 #include "utils_platform.h"
+
+#include <algorithm>
+
+namespace {
+
+// Why the body's end cannot be trusted, or "" when it can. Qt's stack takes a
+// negative or non-numeric Content-Length for none and ends a chunked body
+// quietly at a chunk-size line it cannot read (or, on some platforms, at a
+// closed connection), so a chunked answer has no end to check at all.
+QString framingFault(const QNetworkReply* reply) {
+    if (reply->rawHeader("Transfer-Encoding").toLower().contains("chunked")) {
+        return "分块传输的响应没有可以核对的长度";
+    }
+    if (!reply->hasRawHeader("Content-Length")) return QString();
+    const QByteArray length = reply->rawHeader("Content-Length").trimmed();
+    const bool digits = !length.isEmpty() && std::all_of(length.begin(), length.end(), [](char c) {
+        return c >= '0' && c <= '9';
+    });
+    return digits ? QString() : "响应的 Content-Length 无效: " + QString::fromLatin1(length);
+}
+
+}  // namespace
 
 namespace Utils {
 
@@ -67,21 +91,33 @@ bool simpleHttpGet(const QString& url, QByteArray& body, QString& error) {
     // Left to itself Qt asks for gzip, unpacks the body and drops "Content-Length";
     // the body as the server stores it keeps the length check meaningful.
     request.setRawHeader("Accept-Encoding", "identity");
+    // Peer and host name are verified (Qt's default), with TLS 1.2 at least.
+    QSslConfiguration tls = request.sslConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    request.setSslConfiguration(tls);
+    QString refusal;
+    QObject::connect(&manager, &QNetworkAccessManager::sslErrors,
+                     [&refusal](QNetworkReply* refused, const QList<QSslError>& errors) {
+                         refusal = CertificateRefusal::describe(refused->url().host(), errors);
+                     });
     QNetworkReply* reply = manager.get(request);
     if (!reply->isFinished()) loop.exec();
 
     if (reply->error() != QNetworkReply::NoError) {
-        error = "请求失败: " + reply->errorString();
+        const bool refused =
+            reply->error() == QNetworkReply::SslHandshakeFailedError && !refusal.isEmpty();
+        error = "请求失败: " + (refused ? refusal : reply->errorString());
         reply->deleteLater();
         return false;
     }
     body = reply->readAll();
     const int announced = reply->rawHeader("Content-Length").toInt(nullptr, 10);
-    if (announced == body.size()) return true;
+    const QString fault = framingFault(reply);
+    if (announced == body.size() && fault.isEmpty()) return true;
     error = QString("返回数据读取失败, 接收到的数据长度 %1 响应的长度 %2 %3")
                 .arg(body.size())
                 .arg(announced)
-                .arg(reply->errorString());
+                .arg(fault.isEmpty() ? reply->errorString() : fault);
     reply->deleteLater();
     return false;
 }

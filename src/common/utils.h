@@ -26,7 +26,10 @@ bool readSimpleFile(const QString& path, QString& error, QString& content);
 bool simpleWriteFile(const QString& path, const QByteArray& data, QString& error);
 // GET without redirects, run in a local event loop on the calling thread (needs the
 // application object). False on a network or HTTP error (`body` untouched) or when
-// the body size differs from "Content-Length" (`body` keeps what arrived).
+// the body size differs from "Content-Length" (`body` keeps what arrived); so also
+// for a chunked answer or a "Content-Length" that is not a decimal number, whose
+// end cannot be checked. HTTPS verifies certificate and host name against the
+// system's roots (TLS 1.2 at least); a refusal's text names the host and reasons.
 bool simpleHttpGet(const QString& url, QByteArray& body, QString& error);
 // simpleHttpGet, then simpleWriteFile; a failed GET creates no file.
 bool simpleDownloadFile(const QString& url, const QString& path, QString& error);

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """A small HTTP server for the download tests and the download benchmark.
 
-    http_server.py <folder> [<request log>]
+    http_server.py [--tls <certificate> <key>] <folder> [<request log>]
 
 Serves on 127.0.0.1 (a free port, printed as "PORT <n>") until its standard
-input closes:
+input closes, over TLS with the given certificate (PEM) when asked:
   /files/<name>     the file, with Content-Length, ETag and Last-Modified;
                     "Range: bytes=<n>-" is answered with 206 unless an
                     "If-Range" validator no longer matches (then 200, whole)
@@ -16,19 +16,24 @@ input closes:
   /busyonce/<name>  the first request for <name> gets 503; later ones as /files/
   /cut/<name>       announces the whole length, sends half the body, closes;
                     no validators, no ranges
+  /raw/<name>       the bytes of <name> as they are, status line and headers
+                    included, then the connection closes
   /redirect/<name>  302 to /files/<name>
   /loop/<name>      302 to itself
   anything else     404
 The query "noranges" makes a path ignore Range and If-Range, "noifrange" only
-If-Range; "status=<n>" answers a whole file with <n> instead of 200 and
-"rangestatus=<n>" a range with <n> instead of 206 (no body for 204). Each request
-appends "<path> range=<Range> if-range=<If-Range> <status> <body bytes sent>"
-to the request log once it has been answered.
+If-Range; "noetag" leaves out ETag (Last-Modified is the validator) and
+"bare206" leaves ETag and Last-Modified out of a 206; "status=<n>" answers a
+whole file with <n> instead of 200 and "rangestatus=<n>" a range with <n>
+instead of 206 (no body for 204). Each request appends "<path> range=<Range>
+if-range=<If-Range> <status> <body bytes sent>" to the request log once it has
+been answered; a refused TLS handshake appends "TLS-REFUSED <reason>".
 """
 import email.utils
 import http.server
 import os
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -40,6 +45,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, *args):
         pass
+
+    def setup(self):
+        # The handshake runs here, in the connection's own thread; a client
+        # that refuses the certificate ends it.
+        if self.server.tls:
+            try:
+                self.request.do_handshake()
+            except (ssl.SSLError, OSError) as error:
+                self.server.append("TLS-REFUSED %s\n" % error)
+                raise
+        super().setup()
 
     def do_GET(self):
         self.status = 0
@@ -58,6 +74,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         file_path = os.path.join(self.server.folder, name)
         if not name or "/" in name or not os.path.isfile(file_path):
             return self.answer(404, b"not found\n")
+        if kind == "raw":
+            with open(file_path, "rb") as f:
+                self.send(f.read())
+            self.close_connection = True
+            return
         if kind == "redirect":
             return self.redirect("/files/" + urllib.parse.quote(name))
         if kind == "loop":
@@ -100,8 +121,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(size - start))
         if start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, size - 1, size))
-        if kind != "cut":
-            self.send_header("ETag", etag)
+        if kind != "cut" and not (start and "bare206" in query):
+            if "noetag" not in query:
+                self.send_header("ETag", etag)
             self.send_header("Last-Modified", modified)
         if ranges:
             self.send_header("Accept-Ranges", "bytes")
@@ -154,21 +176,25 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send(body)
 
     def record(self):
-        if not self.server.log:
-            return
-        line = "%s range=%s if-range=%s %d %d\n" % (
+        self.server.append("%s range=%s if-range=%s %d %d\n" % (
             self.path,
             self.headers.get("Range", "-"),
             self.headers.get("If-Range", "-"),
             self.status,
             self.sent,
-        )
-        with self.server.lock, open(self.server.log, "a") as log:
-            log.write(line)
+        ))
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
+
+    def append(self, line):
+        if self.log:
+            with self.lock, open(self.log, "a") as log:
+                log.write(line)
+
+    def handle_error(self, request, client_address):
+        pass  # a refused handshake or a client gone
 
     def first_time(self, kind, name):
         with self.lock:
@@ -179,9 +205,17 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def main():
+    args = sys.argv[1:]
     server = Server(("127.0.0.1", 0), Handler)
-    server.folder = sys.argv[1]
-    server.log = sys.argv[2] if len(sys.argv) > 2 else None
+    server.tls = args[0] == "--tls"
+    if server.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args[1], args[2])
+        server.socket = context.wrap_socket(
+            server.socket, server_side=True, do_handshake_on_connect=False)
+        args = args[3:]
+    server.folder = args[0]
+    server.log = args[1] if len(args) > 1 else None
     server.lock = threading.Lock()
     server.seen = set()
     threading.Thread(target=server.serve_forever, daemon=True).start()

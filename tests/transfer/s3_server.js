@@ -3,9 +3,10 @@
 // front that checks AWS Signature Version 4 (s3rver itself accepts any V4
 // signature), records every request, and answers what s3rver lacks.
 //
-//   node s3_server.js <s3rver prefix> <data folder> <request log>
+//   node s3_server.js <s3rver prefix> <data folder> <request log> [<certificate> <key>]
 //
-// Prints "PORT <n>" once listening; ends when its standard input closes.
+// Prints "PORT <n>" once listening, over TLS with the certificate and key
+// (PEM) when given; ends when its standard input closes.
 // The bucket "bucket" exists from the start. The store's only key pair is
 // "S3RVER" / "S3RVER". Faults by key, to exercise the uploader:
 //   "inject-part-failure"     part 2 always fails with 500
@@ -24,9 +25,10 @@
 const crypto = require('crypto');
 const fs = require('fs');
 const http = require('http');
+const https = require('https');
 const path = require('path');
 
-const [prefix, directory, logFile] = process.argv.slice(2);
+const [prefix, directory, logFile, certFile, keyFile] = process.argv.slice(2);
 const S3rver = require(path.join(prefix, 'node_modules', 's3rver'));
 const FilesystemStore = require(path.join(prefix, 'node_modules', 's3rver', 'lib', 'stores', 'filesystem'));
 const secrets = { S3RVER: 'S3RVER' };
@@ -132,7 +134,7 @@ async function main() {
   const firstTime = what => !firstTimes.has(what) && firstTimes.add(what);
   const inflight = new Map();
 
-  const server = http.createServer((req, res) => {
+  const handler = (req, res) => {
     fs.appendFileSync(logFile, `${req.method} ${req.url}\n`);
     if (req.method === 'HEAD') fs.appendFileSync(logFile, `HEAD-AT ${Date.now()} ${req.url}\n`);
     const auth = req.headers['authorization'];
@@ -198,7 +200,10 @@ async function main() {
       return setTimeout(() => handle(req, res), 300);
     }
     return handle(req, res);
-  });
+  };
+  const server = certFile
+    ? https.createServer({ cert: fs.readFileSync(certFile), key: fs.readFileSync(keyFile) }, handler)
+    : http.createServer(handler);
   // An idle connection stays open this long after an answer.
   server.keepAliveTimeout = 5000;
   server.listen(0, '127.0.0.1', () => {

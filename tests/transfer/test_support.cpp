@@ -25,6 +25,8 @@ void placeScript(const QString& name, const QString& body) {
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+bool tls() { return !qEnvironmentVariable("TRANSFER_TEST_TLS").isEmpty(); }
+
 bool windowsTools() { return !qEnvironmentVariable("WINDOWS_TOOLS_DIR").isEmpty(); }
 
 void placeTool(const QString& name, const QString& builtPath) {
@@ -84,7 +86,22 @@ void ServerProcess::stop() {
 }
 
 QString ServerProcess::url(const QString& path) const {
-    return QString("http://127.0.0.1:%1%2").arg(listeningPort).arg(path);
+    return QString("%1://127.0.0.1:%2%3")
+        .arg(secure ? "https" : "http")
+        .arg(listeningPort)
+        .arg(path);
+}
+
+bool startHttpServer(ServerProcess& server, const QString& folder, const QString& log,
+                     const QString& certificate, QString& error) {
+    QStringList arguments{PVL_TEST_SERVERS_DIR "/http_server.py", folder, log};
+    if (!certificate.isEmpty()) {
+        arguments.insert(1, "--tls");
+        arguments.insert(2, TestSupport::certificatePath(certificate));
+        arguments.insert(3, TestSupport::certificatePath("server.key"));
+    }
+    server.secure = !certificate.isEmpty();
+    return server.start(PVL_PYTHON3, arguments, error);
 }
 
 bool writeRandomFile(const QString& path, qint64 size, unsigned seed) {

@@ -22,6 +22,7 @@
 
 #include "files.h"
 #include "log_capture.h"
+#include "network.h"
 
 namespace TransferTest {
 
@@ -42,6 +43,9 @@ void placeTool(const QString& name, const QString& builtPath);
 bool windowsTools();
 // Removes the file `name` from the application folder.
 void removeFromAppFolder(const QString& name);
+// True when TRANSFER_TEST_TLS asks for the HTTPS variant of a suite: its
+// servers then speak TLS with the test authority's "good.pem".
+bool tls();
 
 // A server process on 127.0.0.1 that prints "PORT <n>" once listening and ends
 // when its standard input closes.
@@ -53,12 +57,21 @@ public:
                int timeoutMs = 30000);
     void stop();
     int port() const { return listeningPort; }
+    // The address of `path` on 127.0.0.1, "https" when `secure`.
     QString url(const QString& path) const;
+
+    bool secure = false;
 
 private:
     QProcess process;
     int listeningPort = 0;
 };
+
+// Starts tests/transfer/http_server.py on `folder`, logging requests to `log`,
+// over TLS with `certificate` (see TestSupport::certificatePath) unless it is
+// empty.
+bool startHttpServer(ServerProcess& server, const QString& folder, const QString& log,
+                     const QString& certificate, QString& error);
 
 // Writes `size` pseudo-random bytes (fixed seed) to `path`.
 bool writeRandomFile(const QString& path, qint64 size, unsigned seed = 1);

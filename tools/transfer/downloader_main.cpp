@@ -47,7 +47,8 @@ int main(int argc, char* argv[]) {
     MessageWriter messages;
     QJsonObject job;
     int exitCode = 0;
-    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode)) {
+    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode) ||
+        !ToolMain::setUpTrust(messages, exitCode)) {
         return exitCode;
     }
     HttpDownload download(job.value("url").toString(), job.value("save_filename").toString(),

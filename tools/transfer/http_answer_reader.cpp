@@ -1,11 +1,30 @@
 #include "http_answer_reader.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
 const int kMaxHeadBytes = 64 * 1024;  // status lines and headers, interim answers included
 const int kMaxLineBytes = 4 * 1024;   // a chunk-size line or a line after a chunk
+// More hexadecimal digits than this (after leading zeros) is no chunk size a
+// file can have, and would overflow.
+const int kMaxChunkSizeDigits = 15;
+
+// The size on a chunk-size line: hexadecimal digits, then optional extensions
+// after ";".
+bool parseChunkSize(const QByteArray& line, qint64& size) {
+    const int extension = line.indexOf(';');
+    const QByteArray digits = line.left(extension < 0 ? line.size() : extension).trimmed();
+    int zeros = 0;
+    while (zeros + 1 < digits.size() && digits[zeros] == '0') ++zeros;
+    if (digits.isEmpty() || digits.size() - zeros > kMaxChunkSizeDigits) return false;
+    for (const char c : digits) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    size = digits.mid(zeros).toLongLong(nullptr, 16);
+    return true;
+}
 const int kMaxTrailerBytes = 64 * 1024;
 
 bool isDigits(const QByteArray& text) {
@@ -169,6 +188,7 @@ HttpAnswerReader::Step HttpAnswerReader::readChunked() {
         const QByteArray line = incoming.mid(unread, end);
         unread += end + 2;
         if (chunkPart == ChunkPart::DataEnd) {
+            if (!line.isEmpty()) return fail("服务器的分块编码无效: 数据块后面没有换行");
             chunkPart = ChunkPart::SizeLine;
         } else if (chunkPart == ChunkPart::Trailer) {
             if (line.isEmpty()) return finish();
@@ -178,9 +198,10 @@ HttpAnswerReader::Step HttpAnswerReader::readChunked() {
                     QString("服务器的分块编码无效: 尾部超过 %1 KiB").arg(kMaxTrailerBytes / 1024));
             }
         } else {
-            bool ok = false;
-            chunkLeft = line.split(';').first().trimmed().toLongLong(&ok, 16);
-            if (!ok || chunkLeft < 0) return fail("服务器的分块编码无效");
+            if (!parseChunkSize(line, chunkLeft)) {
+                return fail("服务器的分块编码无效: 数据块长度 " +
+                            QString::fromLatin1(line.left(64)));
+            }
             chunkPart = chunkLeft == 0 ? ChunkPart::Trailer : ChunkPart::Data;
         }
     }

@@ -15,6 +15,8 @@
 #include "file_sync.h"
 #include "message_writer.h"
 #include "part_meta.h"
+#include "verbatim_http_reply.h"
+#include "verbatim_network_manager.h"
 
 namespace {
 
@@ -25,10 +27,11 @@ const int kStallTimeoutMs = 60 * 1000;
 // they are written out, so that a killed run leaves all it received.
 const int kIdleFlushMs = 100;
 const int kMaxRedirects = 10;
-const qint64 kReadBufferBytes = 1024 * 1024;
 // How long an unreadable lock file is given to be written by a run that has
 // just created it.
 const int kLockSettleMs = 200;
+// How long a run waits for another run that is taking over a lock.
+const int kTakeoverWaitMs = 2000;
 // Waits before the second, third, ... attempt: 1 s, 2 s, 4 s.
 const int kFirstRetryDelayMs = 1000;
 
@@ -52,7 +55,6 @@ bool isTransient(int status, QNetworkReply::NetworkError error) {
         case QNetworkReply::NetworkSessionFailedError:
         case QNetworkReply::ProxyConnectionClosedError:
         case QNetworkReply::UnknownNetworkError:
-        case QNetworkReply::ProtocolFailure:
             return true;
         default:
             return false;
@@ -76,9 +78,17 @@ bool parseContentRange(const QByteArray& value, qint64& first, qint64& whole) {
 // under another host name would block the target for good. A running holder
 // keeps its lock file locked (POSIX) or open without delete sharing (Windows),
 // so the removal fails exactly while one runs.
-bool takeLock(QLockFile& lock) {
+// The removal goes by name: a run that found the old lock and removed it only
+// after a second run had replaced it would remove the second run's live lock,
+// and both would write. As QLockFile does for its stale locks, the takeover
+// runs under "<lock>.rmlock"; held until the new lock is in place, no second
+// taker sees a moment without a live lock.
+bool takeLock(QLockFile& lock, const QString& lockPath) {
     if (lock.tryLock(0)) return true;
     if (lock.error() != QLockFile::LockFailedError) return false;
+    QLockFile takeover(lockPath + ".rmlock");
+    if (!takeover.tryLock(kTakeoverWaitMs)) return false;
+    if (lock.tryLock(0)) return true;
     qint64 pid = 0;
     QString host;
     QString application;
@@ -95,6 +105,16 @@ bool takeLock(QLockFile& lock) {
 QByteArray validatorOf(const QNetworkReply* reply) {
     const QByteArray etag = reply->rawHeader("ETag");
     return !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified");
+}
+
+// Whether a 206 names a version other than `validator`. A 206 repeats the
+// entity tag the whole answer would carry but need not repeat Last-Modified,
+// and the server has checked "If-Range" already: only a validator of the same
+// kind that differs tells of another version.
+bool namesAnotherVersion(const QNetworkReply* reply, const QByteArray& validator) {
+    const bool entityTag = validator.startsWith('"');
+    const QByteArray repeated = reply->rawHeader(entityTag ? "ETag" : "Last-Modified");
+    return !repeated.isEmpty() && repeated != validator;
 }
 
 }  // namespace
@@ -136,7 +156,7 @@ void HttpDownload::start() {
     const QString partPath = target.absoluteFilePath() + ".part";
     partLock = std::make_unique<QLockFile>(partPath + ".lock");
     partLock->setStaleLockTime(0);
-    if (!takeLock(*partLock)) {
+    if (!takeLock(*partLock, partPath + ".lock")) {
         const bool held = partLock->error() == QLockFile::LockFailedError;
         partLock.reset();
         fail("FILE_ERROR", held ? "另一个下载程序正在保存到 " + saveFilename
@@ -209,10 +229,13 @@ void HttpDownload::request(const QUrl& target) {
         request.setRawHeader("Range", "bytes=" + QByteArray::number(received) + '-');
         request.setRawHeader("If-Range", validator);
     }
-    reply = manager.get(request);
-    // Without a limit Qt reads the whole body into memory ahead of the file
-    // writes; a bounded buffer keeps memory flat and the transfer faster.
-    reply->setReadBufferSize(kReadBufferBytes);
+    // The tool's own exchange, not Qt's stack: Qt ends a chunked body at any
+    // chunk-size line it cannot read, takes a negative or non-numeric
+    // Content-Length for none, and may finish a reply normally when the
+    // connection closes mid-body; each would pass for a complete file.
+    reply = new VerbatimHttpReply(QNetworkAccessManager::GetOperation,
+                                  VerbatimNetworkManager::withTlsPolicy(request), nullptr,
+                                  VerbatimNetworkManager::requestTarget(request), this);
     connect(reply, &QNetworkReply::readyRead, this, &HttpDownload::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &HttpDownload::onFinished);
     stallTimer.start();
@@ -225,7 +248,7 @@ bool HttpDownload::acceptBody() {
     if (status == 206 && received > 0) {
         // A server may honour "Range" and ignore "If-Range": the rest of
         // another version of its file is no continuation.
-        if (validatorOf(reply) != validator) {
+        if (namesAnotherVersion(reply, validator)) {
             abortStatus = "CHANGED";
             return false;
         }
@@ -273,7 +296,7 @@ bool HttpDownload::acceptBody() {
 
 void HttpDownload::onReadyRead() {
     stallTimer.start();
-    const QByteArray data = reply->readAll();
+    const QByteArray data = reply->read(reply->bytesAvailable());
     // Error pages and redirect bodies are not the file.
     if (!abortStatus.isEmpty() || !acceptBody()) {
         if (!abortStatus.isEmpty()) reply->abort();
@@ -364,6 +387,10 @@ void HttpDownload::onFinished() {
     if (status >= 300 || (error == QNetworkReply::NoError && status < 200)) {
         fail("HTTP_ERROR",
              QString("下载失败, HTTP状态 %1 %2: %3").arg(status).arg(reason).arg(urlText));
+        return;
+    }
+    if (error == QNetworkReply::SslHandshakeFailedError) {
+        fail("NETWORK_ERROR", "下载失败, " + errorString);
         return;
     }
     if (error != QNetworkReply::NoError) {

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLockFile>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -23,10 +22,12 @@ class QNetworkReply;
 // or modification time): a later run for the same URL continues the partial
 // file with a range request, which the server answers in full instead when its
 // file has changed; a 206 with another validator starts the file afresh.
-// Dropped connections and 502/503/504 are tried again, up to kAttempts in all,
-// each continuing what has arrived. "<target>.part.lock" keeps a second run for
-// the same target out while one writes; a lock no running program holds is
-// taken over.
+// Dropped connections (also before the announced length or the last chunk)
+// and 502/503/504 are tried again, up to kAttempts in all, each continuing what
+// has arrived; a refused certificate and broken framing (VerbatimHttpReply
+// checks it) fail at once. "<target>.part.lock" keeps a second run for the
+// same target out while one writes; a lock no running program holds is taken
+// over, one taker at a time.
 class HttpDownload : public QObject {
     Q_OBJECT
 
@@ -64,7 +65,6 @@ private:
     QString saveFilename;
     QString metaFilename;
     MessageWriter& messages;
-    QNetworkAccessManager manager;
     QNetworkReply* reply = nullptr;
     QFile partFile;
     std::unique_ptr<QLockFile> partLock;

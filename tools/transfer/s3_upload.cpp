@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "certificate_refusal.h"
 #include "message_writer.h"
 #include "s3_answer.h"
 #include "verbatim_network_manager.h"
@@ -36,6 +37,8 @@ QString describe(int status, QNetworkReply::NetworkError error, const QString& e
         return text;
     }
     if (error == QNetworkReply::NoError) return "服务器没有响应";
+    // A refused certificate carries its own lead-in and reasons.
+    if (error == QNetworkReply::SslHandshakeFailedError) return errorString;
     return "网络错误: " + errorString;
 }
 
@@ -211,6 +214,12 @@ void S3Upload::send(Call call) {
         reply = manager.sendCustomRequest(request, call.method);
     }
     active.insert(reply);
+    // Qt's own replies say only "SSL handshake failed"; the reasons come first.
+    connect(reply, &QNetworkReply::sslErrors, this,
+            [reply, host = url.host()](const QList<QSslError>& errors) {
+                reply->setProperty("certificateRefusal",
+                                   CertificateRefusal::describe(host, errors));
+            });
     // Each request has its own limit: one stuck request is noticed while
     // others move, and only it is dropped and sent again.
     auto* stallTimer = new QTimer(reply);
@@ -261,6 +270,10 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid()) response.contentLength = length.toLongLong();
     response.stalled = reply->property("stalled").toBool();
+    const QString refusal = reply->property("certificateRefusal").toString();
+    if (response.error == QNetworkReply::SslHandshakeFailedError && !refusal.isEmpty()) {
+        response.errorString = refusal;
+    }
     if (response.stalled) {
         response.errorString = QString("上传超时, %1 秒内没有进展").arg(job.stallTimeoutMs / 1000);
     }
@@ -275,7 +288,9 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     const bool transient = response.status >= 500 || response.status == 429 || requestTimeout ||
                            response.stalled ||
                            (response.status == 0 && response.error != QNetworkReply::NoError &&
-                            response.error != QNetworkReply::OperationCanceledError);
+                            response.error != QNetworkReply::OperationCanceledError &&
+                            // A certificate stays refused however often it is asked.
+                            response.error != QNetworkReply::SslHandshakeFailedError);
     if (transient && call.retry && call.attempt < kAttempts) {
         Call again = call;
         ++again.attempt;

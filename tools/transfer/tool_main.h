@@ -17,6 +17,16 @@ namespace ToolMain {
 bool readJob(const QStringList& arguments, const char* usage, MessageWriter& messages,
              QJsonObject& job, int& exitCode);
 
+// The environment variable naming a PEM file of roots to trust besides the
+// system's (the Windows certificate store on Windows).
+constexpr char kExtraRootsVariable[] = "SSL_CERT_FILE";
+
+// Makes the tool's TLS connections trust the roots of kExtraRootsVariable
+// besides the system's, when it is set (VerbatimNetworkManager::withTlsPolicy
+// sets the rest). False with exit code 2 (reported as "RESULT ARGUMENT_ERROR
+// <message>") when it names a file without a readable certificate.
+bool setUpTrust(MessageWriter& messages, int& exitCode);
+
 // Starts `job` from the event loop and runs the loop until the job reports
 // `finished`; the exit code is 0 when it succeeded, 1 otherwise.
 template <class Job>

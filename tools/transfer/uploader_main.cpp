@@ -48,7 +48,8 @@ int main(int argc, char* argv[]) {
     MessageWriter messages;
     QJsonObject job;
     int exitCode = 0;
-    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode)) {
+    if (!ToolMain::readJob(QCoreApplication::arguments(), kUsage, messages, job, exitCode) ||
+        !ToolMain::setUpTrust(messages, exitCode)) {
         return exitCode;
     }
     S3Upload upload(UploadJob::fromJson(job), messages);

@@ -1,15 +1,14 @@
 #include "verbatim_http_reply.h"
 
 #include <QIODevice>
-#include <QStringList>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
-#if QT_CONFIG(ssl)
-#include <QSslSocket>
-#endif
 
 #include <algorithm>
+
+#include "certificate_refusal.h"
 
 namespace {
 
@@ -17,6 +16,7 @@ namespace {
 // the connection busy, little enough that upload progress means bytes sent.
 const qint64 kSendWindow = 256 * 1024;
 const qint64 kReadChunk = 64 * 1024;
+const qint64 kReadBufferBytes = 256 * 1024;
 
 QByteArray verbOf(QNetworkAccessManager::Operation operation, const QNetworkRequest& request) {
     switch (operation) {
@@ -125,29 +125,28 @@ void VerbatimHttpReply::connectSocket() {
     const bool secure = scheme == "https";
     const quint16 port = static_cast<quint16>(target.port(secure ? 443 : 80));
     if (secure) {
-#if QT_CONFIG(ssl)
-        if (QSslSocket::supportsSsl()) {
-            auto* ssl = new QSslSocket;
-            socket.reset(ssl);
-            ssl->setSslConfiguration(request().sslConfiguration());
-            connect(ssl, &QSslSocket::encrypted, this, &VerbatimHttpReply::sendHead);
-            connect(ssl, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this,
-                    [this](const QList<QSslError>& errors) {
-                        QStringList texts;
-                        for (const QSslError& error : errors) texts.append(error.errorString());
-                        failWith(SslHandshakeFailedError, texts.join("; "));
-                    });
-        }
-#endif
-        if (!socket) {
+        if (!QSslSocket::supportsSsl()) {
             failWith(ProtocolUnknownError,
-                     "这个程序的 Qt 没有 SSL 支持, 无法发送 HTTPS 请求: " + target.toString());
+                     "无法加载 TLS 库, 无法发送 HTTPS 请求: " + target.toString());
             return;
         }
+        // Certificate and host name are checked as the request's configuration
+        // says (peer verification is Qt's default); a certificate error is
+        // never ignored.
+        auto* ssl = new QSslSocket;
+        socket.reset(ssl);
+        ssl->setSslConfiguration(request().sslConfiguration());
+        connect(ssl, &QSslSocket::encrypted, this, &VerbatimHttpReply::sendHead);
+        connect(ssl, QOverload<const QList<QSslError>&>::of(&QSslSocket::sslErrors), this,
+                [this, host = target.host()](const QList<QSslError>& errors) {
+                    failWith(SslHandshakeFailedError, CertificateRefusal::describe(host, errors));
+                });
     } else {
         socket = std::make_unique<QTcpSocket>();
         connect(socket.get(), &QTcpSocket::connected, this, &VerbatimHttpReply::sendHead);
     }
+    // What the socket holds ahead of the reader stays bounded.
+    socket->setReadBufferSize(kReadBufferBytes);
     connect(socket.get(), &QTcpSocket::readyRead, this, &VerbatimHttpReply::onReadyRead);
     connect(socket.get(), &QTcpSocket::disconnected, this, &VerbatimHttpReply::onDisconnected);
     connect(socket.get(), &QTcpSocket::bytesWritten, this, [this](qint64 written) {
@@ -167,12 +166,10 @@ void VerbatimHttpReply::connectSocket() {
                     failWith(errorOfSocket(error), socket->errorString());
                 }
             });
-#if QT_CONFIG(ssl)
     if (auto* ssl = qobject_cast<QSslSocket*>(socket.get())) {
         ssl->connectToHostEncrypted(target.host(), port);
         return;
     }
-#endif
     socket->connectToHost(target.host(), port);
 }
 
@@ -246,6 +243,10 @@ void VerbatimHttpReply::takeHead() {
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, answer.status());
     setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(answer.reason()));
     for (const auto& header : answer.headers()) {
+        if (header.first.toLower() == "location" && answer.status() / 100 == 3) {
+            setAttribute(QNetworkRequest::RedirectionTargetAttribute,
+                         QUrl::fromEncoded(header.second, QUrl::TolerantMode));
+        }
         const QByteArray earlier = rawHeader(header.first);
         setRawHeader(header.first,
                      earlier.isEmpty() ? header.second : earlier + ", " + header.second);
@@ -265,6 +266,10 @@ void VerbatimHttpReply::onDisconnected() {
 }
 
 void VerbatimHttpReply::deliver(const QByteArray& data) {
+    if (readPos > 0) {
+        readable.remove(0, static_cast<int>(readPos));
+        readPos = 0;
+    }
     readable += data;
     received += data.size();
     const QVariant length = header(QNetworkRequest::ContentLengthHeader);
@@ -297,6 +302,7 @@ void VerbatimHttpReply::failWith(NetworkError code, const QString& text) {
 void VerbatimHttpReply::abort() {
     if (stage == Stage::Done) return;
     readable.clear();
+    readPos = 0;
     failWith(OperationCanceledError, "Operation canceled");
 }
 
@@ -311,13 +317,19 @@ void VerbatimHttpReply::finishNow() {
 }
 
 qint64 VerbatimHttpReply::bytesAvailable() const {
-    return readable.size() + QNetworkReply::bytesAvailable();
+    return readable.size() - readPos + QNetworkReply::bytesAvailable();
 }
 
 qint64 VerbatimHttpReply::readData(char* data, qint64 maxSize) {
-    const qint64 n = std::min<qint64>(maxSize, readable.size());
+    // Read in small pieces (QIODevice::readAll takes 16 KiB at a time), the
+    // rest is not moved up each time: an offset runs through it.
+    const qint64 n = std::min<qint64>(maxSize, readable.size() - readPos);
     if (n == 0) return isFinished() ? -1 : 0;
-    std::copy(readable.constData(), readable.constData() + n, data);
-    readable.remove(0, static_cast<int>(n));
+    std::copy(readable.constData() + readPos, readable.constData() + readPos + n, data);
+    readPos += n;
+    if (readPos == readable.size()) {
+        readable.clear();
+        readPos = 0;
+    }
     return n;
 }

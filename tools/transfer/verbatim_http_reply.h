@@ -29,8 +29,9 @@ class QTcpSocket;
 // also after abort(). No redirects, no compression, no proxy of its own.
 // A broken answer fails at once (ProtocolFailure), one cut off by the end of
 // the connection with RemoteHostClosedError.
-// HTTPS needs Qt built with SSL support; without it the reply fails with a
-// text that says so.
+// Sets RedirectionTargetAttribute to a 3xx's Location, as sent.
+// HTTPS verifies as the request's SSL configuration says; a certificate error
+// fails the reply (SslHandshakeFailedError) with CertificateRefusal's text.
 class VerbatimHttpReply : public QNetworkReply {
     Q_OBJECT
 
@@ -74,5 +75,6 @@ private:
     Stage stage = Stage::Connecting;
     HttpAnswerReader answer;
     QByteArray readable;
+    qint64 readPos = 0;  // where the reader is in `readable`
     qint64 received = 0;
 };

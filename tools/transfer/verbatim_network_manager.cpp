@@ -1,5 +1,6 @@
 #include "verbatim_network_manager.h"
 
+#include <QSslConfiguration>
 #include <QUrl>
 
 #include "verbatim_http_reply.h"
@@ -27,9 +28,39 @@ bool VerbatimNetworkManager::hasDotSegments(const QByteArray& requestTarget) {
     return false;
 }
 
+namespace {
+
+QList<QSslCertificate>& extraRoots() {
+    static QList<QSslCertificate> roots;
+    return roots;
+}
+
+}  // namespace
+
+void VerbatimNetworkManager::trustAlso(const QList<QSslCertificate>& roots) {
+    extraRoots() += roots;
+}
+
+QNetworkRequest VerbatimNetworkManager::withTlsPolicy(QNetworkRequest request) {
+    if (request.url().scheme().toLower() != "https") return request;
+    QSslConfiguration tls = request.sslConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!extraRoots().isEmpty()) {
+        // Roots set on a configuration replace those Qt would load on
+        // demand, so the system's are named too.
+        static const QList<QSslCertificate> all =
+            QSslConfiguration::systemCaCertificates() + extraRoots();
+        tls.setCaCertificates(all);
+    }
+    request.setSslConfiguration(tls);
+    return request;
+}
+
 QNetworkReply* VerbatimNetworkManager::createRequest(Operation operation,
-                                                     const QNetworkRequest& request,
+                                                     const QNetworkRequest& given,
                                                      QIODevice* outgoing) {
+    const QNetworkRequest request = withTlsPolicy(given);
     const QString scheme = request.url().scheme().toLower();
     const QByteArray target = requestTarget(request);
     if ((scheme == "http" || scheme == "https") && hasDotSegments(target)) {
