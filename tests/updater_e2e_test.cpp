@@ -674,9 +674,10 @@ TEST_F(UpdaterTest, StagedFilesAndRenamesReachTheDiskBeforeTheyCount) {
     if (platform().windows()) GTEST_SKIP() << "traced natively with strace";
     const QString strace = QStandardPaths::findExecutable("strace");
     ASSERT_FALSE(strace.isEmpty()) << "strace is missing (Debian package strace)";
-    writeTree(app, kVersion1);
-    writeTree(app, largeTree("v1", 40));
-    stageHotUpdate(zipOf(merged(kVersion2, largeTree("v2", 40))));
+    const Tree version1 = merged(kVersion1, largeTree("v1", 40));
+    const Tree version2 = merged(kVersion2, largeTree("v2", 40));
+    writeTree(app, version1);
+    stageHotUpdate(zipOf(version2));
     const QString tracePath = root.path() + "/trace.txt";
     QProcess traced;
     traced.setWorkingDirectory(app);
@@ -749,8 +750,7 @@ TEST_F(UpdaterTest, StagedFilesAndRenamesReachTheDiskBeforeTheyCount) {
     EXPECT_LT(lastRename, firstDelete);
     EXPECT_TRUE(syncedBetween(lastRename, firstDelete))
         << "deleted before the renames were flushed";
-    EXPECT_EQ(readTree(app, kNotInstalled), merged(merged(kVersion1, largeTree("v1", 40)),
-                                                   merged(kVersion2, largeTree("v2", 40))));
+    EXPECT_EQ(readTree(app, kNotInstalled), merged(version1, version2));
 }
 
 TEST_F(UpdaterTest, ClientStartedWithTheTrayProgramIsNotKeptOutWhileOldFilesAreDeleted) {
