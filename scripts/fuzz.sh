@@ -34,7 +34,11 @@ for name in $targets; do
   dict=$top/tests/fuzz/$name.dict
   options=()
   [[ -f $dict ]] && options+=(-dict="$dict")
-  if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  # Leaks inside Qt are suppressed as in the sanitizer runs; the full unwind lets
+  # an entry name a Qt function below frames built without frame pointers.
+  if ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+    LSAN_OPTIONS=suppressions=$top/scripts/sanitizers/lsan.supp:print_suppressions=0 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     "$program" "$corpus" "$top/tests/fuzz/corpus/$name" -max_total_time="$seconds" \
       -max_len=8192 -timeout=1 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$dir/artifacts/$name-" "${options[@]}" >"$log" 2>&1; then
