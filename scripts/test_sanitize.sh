@@ -28,10 +28,15 @@ configure "$asan_dir" "-fsanitize=address,undefined -fno-sanitize-recover=undefi
 cmake --build "$asan_dir" -j "$jobs"
 (
   cd "$asan_dir"
-  export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0
   export LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  ctest --output-on-failure -j "$jobs"
+  # Allocation stacks are unwound fully only for the corpus replays, whose one
+  # suppressed leak lies deep inside Qt's JSON parser. Unwinding every allocation
+  # fully makes the TLS suites, which parse the system's root certificates in
+  # every tool run, take nine minutes instead of one.
+  ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j "$jobs" -E '^fuzz_corpus\.'
+  ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0 \
+    ctest --output-on-failure -j "$jobs" -R '^fuzz_corpus\.'
 )
 
 tsan_dir=$top/build-tsan
