@@ -516,10 +516,7 @@ bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message, Q
             message = "创建文件夹失败: " + obsolete;
             return false;
         }
-        QString target;
-        for (int n = 1; target.isEmpty() || isPresent(QFileInfo(target)); ++n) {
-            target = Filepath::join({obsolete, QString::number(n)});
-        }
+        const QString target = firstFreeObsoleteName();
         if (renamePath(path, target, message)) {
             if (movedTo) *movedTo = target;
             return true;
@@ -534,14 +531,18 @@ bool HotUpdateInstaller::moveToObsolete(const QString& path, QString& message, Q
 QString HotUpdateInstaller::newObsoleteFolder() {
     for (int attempt = 0; attempt < kObsoleteAttempts; ++attempt) {
         if (!Filepath::createDir(obsolete)) return QString();
-        for (int n = 1; n < 100000; ++n) {
-            const QString folder = Filepath::join({obsolete, QString::number(n)});
-            if (isPresent(QFileInfo(folder))) continue;
-            if (QDir().mkdir(folder)) return folder;
-            break;
-        }
+        const QString folder = firstFreeObsoleteName();
+        if (QDir().mkdir(folder)) return folder;
     }
     return QString();
+}
+
+QString HotUpdateInstaller::firstFreeObsoleteName() const {
+    QString name;
+    for (int n = 1; name.isEmpty() || isPresent(QFileInfo(name)); ++n) {
+        name = Filepath::join({obsolete, QString::number(n)});
+    }
+    return name;
 }
 
 // Moved rather than deleted, so that deleting a large folder waits until the

@@ -129,6 +129,7 @@ private:
     bool holdsWorkFolder(const QString& path) const;
     bool moveToObsolete(const QString& path, QString& message, QString* movedTo = nullptr);
     QString newObsoleteFolder();
+    QString firstFreeObsoleteName() const;
     bool discard(const QString& path);
     bool fail(const QString& text);
     bool patiently(const QString& path, const std::function<FileMoves::Outcome()>& attempt,
