@@ -104,6 +104,16 @@ bool holdsFiles(const QString& folder) {
     return false;
 }
 
+// Another worker trying to claim the same folder holds it for a moment on
+// Windows (a rename opens it), and so may a scanner.
+bool removeWaitingBriefly(const QString& path) {
+    for (int pauseMs = kFirstPauseMs;; pauseMs *= 2) {
+        if (Filepath::remove(path) || !isPresent(QFileInfo(path))) return true;
+        if (pauseMs > kLongestPauseMs) return false;
+        QThread::msleep(static_cast<unsigned long>(pauseMs));
+    }
+}
+
 }  // namespace
 
 HotUpdateInstaller::HotUpdateInstaller(QString appDir, QString workDir)
@@ -554,7 +564,7 @@ bool HotUpdateInstaller::discard(const QString& path) {
 
 // Each numbered folder is deleted on its own, and the obsolete folder only once
 // it is empty: another worker may move a folder of its own in meanwhile, or
-// delete the same files side by side with this one. A folder is first claimed
+// free the same folders side by side with this one. A folder is first claimed
 // under a name no worker numbers (and deleted where that cannot be done, a
 // running program's file in it on Windows): a number freed here may be given to
 // another worker's folder before this one has finished with it.
@@ -576,8 +586,13 @@ bool HotUpdateInstaller::freeObsolete() {
             path = claimed;
         } else if (!isPresent(QFileInfo(path))) {
             continue;  // freed by another worker
+        } else if (entry.fileName().startsWith(kClaimedPrefix)) {
+            // Another worker is deleting it (Windows renames no folder while a
+            // file in it is open), or one that was stopped left it to the next
+            // run. Deleting it side by side would fail on files being deleted.
+            continue;
         }
-        if (!Filepath::remove(path) && isPresent(QFileInfo(path))) freed = false;
+        if (!removeWaitingBriefly(path)) freed = false;
     }
     QDir().rmdir(obsolete);
     return freed || fail("删除文件夹失败: " + obsolete);
