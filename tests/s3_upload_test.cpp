@@ -252,6 +252,19 @@ TEST_F(UploadToolTest, MissingLocalFileFailsBeforeAnyRequest) {
     EXPECT_TRUE(requests().filter("/missing/").isEmpty());
 }
 
+// An answer that goes on and on is cut off at a bound rather than kept whole,
+// and fails the upload without another try.
+TEST_F(UploadToolTest, EndlessAnswerIsCutOffAndFails) {
+    const QString local = files.filePath("endless.bin");
+    ASSERT_TRUE(writeRandomFile(local, 1000, 12));
+    OssUploader uploader(entryFor(local, "endless-answer/e.bin"), 1);
+    const Outcome run = outcomeOf(uploader);
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("网络错误: 服务器的响应超过 1024 KiB, 不再读取"), std::string::npos)
+        << run.error;
+    EXPECT_EQ(requests().filter("PUT /bucket/endless-answer/e.bin").size(), 1);
+}
+
 TEST_F(UploadToolTest, FailedPartAbortsTheMultipartUpload) {
     if (windowsTools()) GTEST_SKIP() << kSameOnWindows;
     const QString local = files.filePath("big.bin");

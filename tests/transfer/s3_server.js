@@ -15,6 +15,8 @@
 //                             never read nor answered
 //   "lose-completion-answer"  the first completion is carried out, but its
 //                             connection closes instead of the answer
+//   "endless-answer"          a PUT is answered 200 with a body that goes on
+//                             (64 MiB at most) until the client closes
 //   "slow-parts"              each part PUT waits 300 ms before it is handled;
 //                             "INFLIGHT <n> <url>" in the log counts the part
 //                             PUTs of the key open at its start
@@ -191,6 +193,20 @@ async function main() {
         return res;
       };
       return handle(req, res);
+    }
+    if (req.method === 'PUT' && key.includes('endless-answer')) {
+      req.resume();
+      res.writeHead(200, { 'Content-Type': 'application/xml' });
+      const block = Buffer.alloc(64 * 1024, '<x/>');
+      let left = 1024;
+      const pour = () => {
+        while (left > 0 && !res.destroyed) {
+          --left;
+          if (!res.write(block)) return res.once('drain', pour);
+        }
+        res.end();
+      };
+      return pour();
     }
     if (req.method === 'PUT' && key.includes('slow-parts') && part !== null) {
       const open = (inflight.get(key) || 0) + 1;

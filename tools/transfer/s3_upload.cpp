@@ -23,6 +23,9 @@ const int kProgressIntervalMs = 200;
 // Qt's limit of connections per host for one QNetworkAccessManager.
 const int kConnectionsPerManager = 6;
 const qint64 kReadChunkBytes = 1024 * 1024;
+// S3's answers are short XML documents; what goes on past this is no answer,
+// and kept whole it would grow without end.
+const qint64 kMaxAnswerBytes = 1024 * 1024;
 
 QString describe(int status, QNetworkReply::NetworkError error, const QString& errorString,
                  const QByteArray& body) {
@@ -237,6 +240,11 @@ void S3Upload::send(Call call) {
             });
     connect(reply, &QNetworkReply::downloadProgress, stallTimer,
             static_cast<void (QTimer::*)()>(&QTimer::start));
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received <= kMaxAnswerBytes || reply->property("oversized").toBool()) return;
+        reply->setProperty("oversized", true);
+        reply->abort();
+    });
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, call] { onReplyFinished(reply, call); });
     stallTimer->start();
@@ -277,6 +285,16 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     if (response.stalled) {
         response.errorString = QString("上传超时, %1 秒内没有进展").arg(job.stallTimeoutMs / 1000);
     }
+    // Whatever its status said, a cut-off answer is none; a server that sends
+    // it once sends it again.
+    const bool oversized = reply->property("oversized").toBool();
+    if (oversized) {
+        response.status = 0;
+        response.error = QNetworkReply::ProtocolFailure;
+        response.errorString =
+            QString("服务器的响应超过 %1 KiB, 不再读取").arg(kMaxAnswerBytes / 1024);
+        response.body.clear();
+    }
 
     // S3 answers "400 RequestTimeout" when the body came too slowly: the next
     // attempt may well be quicker.
@@ -285,12 +303,12 @@ void S3Upload::onReplyFinished(QNetworkReply* reply, const Call& call) {
     const bool requestTimeout = response.status == 400 &&
                                 S3Answer::readError(response.body, code, message) &&
                                 code == "RequestTimeout";
-    const bool transient = response.status >= 500 || response.status == 429 || requestTimeout ||
-                           response.stalled ||
-                           (response.status == 0 && response.error != QNetworkReply::NoError &&
-                            response.error != QNetworkReply::OperationCanceledError &&
-                            // A certificate stays refused however often it is asked.
-                            response.error != QNetworkReply::SslHandshakeFailedError);
+    const bool transient =
+        response.status >= 500 || response.status == 429 || requestTimeout || response.stalled ||
+        (response.status == 0 && !oversized && response.error != QNetworkReply::NoError &&
+         response.error != QNetworkReply::OperationCanceledError &&
+         // A certificate stays refused however often it is asked.
+         response.error != QNetworkReply::SslHandshakeFailedError);
     if (transient && call.retry && call.attempt < kAttempts) {
         Call again = call;
         ++again.attempt;
