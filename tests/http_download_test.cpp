@@ -275,7 +275,9 @@ TEST_F(DownloadToolTest, DroppedConnectionAndBusyServerAreTriedAgain) {
     }
 }
 
-enum class ServerChange { None, FileChanged, FileRemoved };
+// What changes between the two runs: the served file, or (MetaPadded) the
+// partial file's .part.meta, padded with blanks past any the tool writes.
+enum class ServerChange { None, FileChanged, FileRemoved, MetaPadded };
 
 struct ResumeCase {
     const char* name;
@@ -308,6 +310,10 @@ TEST_P(DownloadResumeTest, SecondRunAfterAKillGivesTheExactFile) {
         ASSERT_TRUE(writeRandomFile(served, size + 1, 7));
     } else if (c.change == ServerChange::FileRemoved) {
         ASSERT_TRUE(QFile::remove(served));
+    } else if (c.change == ServerChange::MetaPadded) {
+        QFile meta(save + ".part.meta");
+        ASSERT_TRUE(meta.open(QIODevice::Append));
+        meta.write(QByteArray(100 * 1024, ' '));
     }
     UrlDownloader downloader(url.toStdString(), save.toStdString());
     const Outcome run = outcomeOf(downloader);
@@ -343,6 +349,8 @@ INSTANTIATE_TEST_SUITE_P(
         ResumeCase{"Continues", "", ServerChange::None, " 206 2097152"},
         ResumeCase{"IgnoredRange", "?noranges", ServerChange::None, " 200 4194304"},
         ResumeCase{"ChangedFile", "", ServerChange::FileChanged, " 200 4194305"},
+        // A .part.meta larger than any the tool writes is not read on.
+        ResumeCase{"OversizedMeta", "", ServerChange::MetaPadded, " 200 4194304"},
         // A 206 need not repeat the Last-Modified that "If-Range" named.
         ResumeCase{"DateValidatorNotRepeated", "?noetag&bare206", ServerChange::None,
                    " 206 2097152"},

@@ -178,7 +178,9 @@ bool HttpDownload::openPartial(QString& error) {
     // Only a partial file of this same URL, with the validator its server gave,
     // can be continued.
     QFile meta(metaFilename);
-    if (meta.open(QIODevice::ReadOnly)) validator = PartMeta::validatorFor(meta.readAll(), urlText);
+    if (meta.open(QIODevice::ReadOnly)) {
+        validator = PartMeta::validatorFor(meta.read(PartMeta::kMaxBytes + 1), urlText);
+    }
     // Created the normal way, the file gets the mode the user's settings give
     // new files, and keeps it through the final rename.
     if (!partFile.open(QIODevice::WriteOnly | QIODevice::Append)) {

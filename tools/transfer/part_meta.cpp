@@ -6,6 +6,7 @@
 namespace PartMeta {
 
 QByteArray validatorFor(const QByteArray& meta, const QString& url) {
+    if (meta.size() > kMaxBytes) return QByteArray();
     const QJsonObject saved = QJsonDocument::fromJson(meta).object();
     if (saved.value("url").toString() != url) return QByteArray();
     return saved.value("validator").toString().toLatin1();
