@@ -172,7 +172,7 @@ TEST_F(DownloadToolTest, RedirectLoopFailsNamingTheRedirects) {
     const Outcome run = outcomeOf(downloader);
     EXPECT_FALSE(run.ok);
     EXPECT_NE(run.error.find("重定向超过 10 次"), std::string::npos) << run.error;
-    EXPECT_EQ(run.error.find("302"), std::string::npos) << run.error;
+    EXPECT_EQ(run.error.find("HTTP状态 302"), std::string::npos) << run.error;
     EXPECT_EQ(newRequests(11).size(), 11);
     EXPECT_TRUE(strayFiles(target.path()).isEmpty());
 }

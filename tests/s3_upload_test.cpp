@@ -235,7 +235,7 @@ TEST_F(UploadToolTest, WrongCredentialsFailWithTheServersError) {
         OssUploader uploader(entry, 1);
         const Outcome run = outcomeOf(uploader);
         EXPECT_FALSE(run.ok);
-        EXPECT_NE(run.error.find("403"), std::string::npos) << run.error;
+        EXPECT_NE(run.error.find("HTTP状态 403"), std::string::npos) << run.error;
         EXPECT_NE(run.error.find(c.code), std::string::npos) << run.error;
         int status = 0;
         readBack("denied/" + c.ak + ".bin", &status);
@@ -273,7 +273,7 @@ TEST_F(UploadToolTest, FailedPartAbortsTheMultipartUpload) {
     OssUploader uploader(entryFor(local, "inject-part-failure/big.bin"), 2);
     const Outcome run = outcomeOf(uploader);
     EXPECT_FALSE(run.ok);
-    EXPECT_NE(run.error.find("500"), std::string::npos) << run.error;
+    EXPECT_NE(run.error.find("HTTP状态 500"), std::string::npos) << run.error;
     EXPECT_NE(run.error.find("InternalError"), std::string::npos) << run.error;
 
     const QStringList log = requests().filter("/bucket/inject-part-failure/big.bin");
