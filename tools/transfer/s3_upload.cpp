@@ -241,9 +241,9 @@ void S3Upload::send(Call call) {
     connect(reply, &QNetworkReply::downloadProgress, stallTimer,
             static_cast<void (QTimer::*)()>(&QTimer::start));
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received <= kMaxAnswerBytes || reply->property("oversized").toBool()) return;
+        if (received <= kMaxAnswerBytes) return;
         reply->setProperty("oversized", true);
-        reply->abort();
+        reply->abort();  // a no-op once the reply has finished
     });
     connect(reply, &QNetworkReply::finished, this,
             [this, reply, call] { onReplyFinished(reply, call); });
